@@ -1,0 +1,43 @@
+/* The simulated servo chain behind a C seam. The bus library's in-process "sim" device
+ * and the servosim program both drive one of these. */
+#ifndef SIM_CHAIN_H
+#define SIM_CHAIN_H
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+typedef struct SimChain SimChain;
+
+/* Builds a chain from a comma-separated option list ("ids=1-18,baud=35,timing=wire");
+ * NULL or "" gives every default. On an unknown option or a bad value returns NULL and
+ * writes one line of explanation (no line feed) into err. */
+SimChain* sim_chain_create(const char* options, char* err, int err_size);
+void sim_chain_destroy(SimChain* chain);
+
+/* Bytes the client put on the line at `bps` bits per second. Packets are parsed out of the
+ * stream (a packet may arrive in pieces); every servo listening at that speed and
+ * addressed acts on it and answers; replies are queued with the line faults applied and
+ * colliding replies garbled. With timing=wire every queued byte carries the moment it is
+ * due. With stall=ID a READ of that id never returns (a sleep loop). */
+void sim_chain_feed(SimChain* chain, const unsigned char* bytes, int count, long bps);
+
+/* Copies up to `size` reply bytes that are due by now into buffer; returns the count. */
+int sim_chain_take(SimChain* chain, unsigned char* buffer, int size);
+
+/* Microseconds until the next queued reply byte is due: 0 when one is due now, -1 when
+ * nothing is queued. */
+long sim_chain_next_due_us(SimChain* chain);
+
+/* Drops every queued reply byte. */
+void sim_chain_discard(SimChain* chain);
+
+/* Decoded trace of every packet (and the line speed it went at) on standard error:
+ * on when the options held "trace", or when switched on here. */
+void sim_chain_set_trace(SimChain* chain, int enabled);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif
