@@ -1,0 +1,82 @@
+/* factoryclear: after a confirming key, sends the RESET instruction to one servo (or to
+ * all through id 254) at one baud number, or at every baud number from 0 to 254 when
+ * none is given. */
+#include <cstdio>
+
+#include "bus_tools.h"
+#include "console.h"
+#include "kinetron.h"
+#include "registers.h"
+
+namespace {
+
+const int ARG_ABSENT = -1;
+const int SWEEP = -1;
+const int SWEEP_LAST = 254;
+const int PACKETS_PER_BAUDNUM = 20;
+const int BAUD_SETTLE_MS = 10;
+const int RESET_LENGTH = 2; /* no parameters */
+
+int id;
+int baudnum;
+
+/* Twenty RESET packets at one baud number, one dot each. */
+void reset_burst(int speed)
+{
+    for (int packet = 0; packet < PACKETS_PER_BAUDNUM; ++packet) {
+        bus_change_baud(speed);
+        Sleep(BAUD_SETTLE_MS);
+        bus_packet_set_id(id);
+        bus_packet_set_instruction(RESET);
+        bus_packet_set_length(RESET_LENGTH);
+        bus_packet_transfer();
+        std::printf(".");
+        std::fflush(stdout); /* progress shows while the sweep runs */
+    }
+}
+
+bool confirmed()
+{
+    int key = _getch();
+    return key == 'y' || key == 'Y';
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    std::printf("usage: factoryclear <id> [<baudnum>]     (where no baudnum means try all baud rates)\n");
+    id = arg_int(argc, argv, 1, ARG_ABSENT);
+    baudnum = arg_int(argc, argv, 2, SWEEP);
+    if (!in_range(id, 0, ID_BROADCAST) || !in_range(baudnum, SWEEP, BAUDNUM_MAX)) {
+        std::printf("bad args!\n");
+        return 1;
+    }
+
+    std::printf("Reseting motor %d to factory defaults and then Orvella settings. This can't be "
+                "undone. Are you sure you want to continue?  Hit Y to continue: \n",
+                id);
+    if (!confirmed()) {
+        std::printf("Nothing was done to the motor. Have a nice day.\n");
+        return 0;
+    }
+
+    if (!bus_open()) {
+        std::printf("Failed to open USB2Kinetron!\n");
+        return 1;
+    }
+    std::printf("Succeed to open USB2Kinetron!\n");
+    if (baudnum == SWEEP) {
+        for (int speed = 0; speed <= SWEEP_LAST; ++speed) {
+            std::printf("Trying at baudrate %d (%dbps): ", speed, baudnum_to_bps(speed));
+            reset_burst(speed);
+            std::printf("\n");
+        }
+    } else {
+        reset_burst(baudnum);
+        std::printf("\n");
+    }
+    std::printf("Finished reseting motor %d to factory defaults.\n", id);
+    bus_close();
+    return 0;
+}

@@ -1,0 +1,88 @@
+/* holdswitch: switches the torque of one servo on or off, or, without arguments, switches
+ * it off on every servo listening at baud number 35 or 1. Writes are repeated instead of
+ * checked. */
+#include <cstdio>
+
+#include "bus_tools.h"
+#include "console.h"
+#include "kinetron.h"
+#include "registers.h"
+
+namespace {
+
+const int SINGLE_PASSES = 20;
+const int SINGLE_PAUSE_MS = 20;
+const int ALL_PASSES = 5;
+const int ALL_PAUSE_MS = 10;
+const int ALL_BAUDNUMS[] = {35, 1}; /* about 56 kbps and 1 Mbps */
+const int TORQUE_OFF = 0;
+const int TORQUE_ON = 1;
+
+int id;
+int baudnum;
+int torque;
+
+int single_motor(int argc, char** argv)
+{
+    if (argc < 4) {
+        std::printf("bad arguments!\n");
+        return 1;
+    }
+    id = arg_to_int(argv[1]);
+    baudnum = arg_to_int(argv[2]);
+    torque = arg_to_int(argv[3]);
+    if (torque == TORQUE_ON) {
+        std::printf("setting motor %d ON\n", id);
+    } else if (torque == TORQUE_OFF) {
+        std::printf("setting motor %d OFF\n", id);
+    } else {
+        std::printf("bad arguments!\n");
+        return 1;
+    }
+
+    if (!bus_open()) {
+        std::printf("Failed to open USB2Kinetron!\n");
+        return 1;
+    }
+    std::printf("Succeed to open USB2Kinetron!\n");
+    bus_change_baud(baudnum);
+    std::printf("Setting Torque mode many times ...\n");
+    for (int pass = 0; pass < SINGLE_PASSES; ++pass) {
+        bus_write_byte(id, ADDR_TORQUE_ENABLE, torque);
+        Sleep(SINGLE_PAUSE_MS);
+        std::printf("%d ", bus_read_byte(id, ADDR_TORQUE_ENABLE));
+        Sleep(SINGLE_PAUSE_MS);
+    }
+    bus_close();
+    return 0;
+}
+
+int all_motors()
+{
+    if (!bus_open()) {
+        std::printf("Failed to open USB2Kinetron!\n");
+        return 1;
+    }
+    std::printf("Succeed to open USB2Kinetron!\n");
+    std::printf("Disabling Torque on all motors 5 times at baudrates 56kbps and 1Mbps.\n");
+    for (int pass = 0; pass < ALL_PASSES; ++pass) {
+        for (int speed : ALL_BAUDNUMS) {
+            bus_change_baud(speed);
+            Sleep(ALL_PAUSE_MS);
+            bus_write_byte(ID_BROADCAST, ADDR_TORQUE_ENABLE, TORQUE_OFF);
+            Sleep(ALL_PAUSE_MS);
+        }
+    }
+    bus_close();
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    std::printf("usage: holdswitch [<id> <baudnum> <0|1>]\n");
+    if (argc > 1)
+        return single_motor(argc, argv);
+    return all_motors();
+}

@@ -1,0 +1,66 @@
+/* linkspeed: talks to a servo at the baud number it listens at now and writes a new baud
+ * number into its baud register; then closes the adapter, waits and does it all again
+ * until the adapter no longer opens or the process is ended. */
+#include <cstdio>
+
+#include "bus_tools.h"
+#include "console.h"
+#include "kinetron.h"
+#include "registers.h"
+
+namespace {
+
+const int ARG_ABSENT = -1;
+const int SERVO_ID_MAX = 255;
+const int BAUDNUM_LOWEST = 1;
+const int REOPEN_PAUSE_MS = 100;
+
+int id;
+int old_baudnum;
+int new_baudnum;
+
+void change_once()
+{
+    std::printf("Succeed to open USB2Kinetron!\n");
+    bus_change_baud(old_baudnum);
+    std::printf("Old Baud Rate: %d\n", bus_read_byte(id, ADDR_BAUD));
+    bus_write_byte(id, ADDR_BAUD, new_baudnum);
+    /* Still at the old speed: a servo that took the change no longer answers here. */
+    std::printf("New Baud Rate: %d\n", bus_read_byte(id, ADDR_BAUD));
+    /* The loop only ends from outside: keep every finished cycle visible, also when
+     * standard output is a pipe or a file. */
+    std::fflush(stdout);
+    bus_close();
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    std::printf("usage: linkspeed <id> <old_baudnum> <new_baudnum>\n");
+    id = arg_int(argc, argv, 1, ARG_ABSENT);
+    old_baudnum = arg_int(argc, argv, 2, ARG_ABSENT);
+    new_baudnum = arg_int(argc, argv, 3, ARG_ABSENT);
+    std::printf("current: linkspeed <id=%d> <old=%d> <new=%d>\n", id, old_baudnum, new_baudnum);
+
+    if (!in_range(id, 0, SERVO_ID_MAX) || !in_range(old_baudnum, BAUDNUM_LOWEST, BAUDNUM_MAX) ||
+        !in_range(new_baudnum, BAUDNUM_LOWEST, BAUDNUM_MAX)) {
+        std::printf("bad args!\n");
+        return 1;
+    }
+
+    if (!bus_open()) {
+        std::printf("Failed to open USB2Kinetron!\n");
+        return 1;
+    }
+    for (;;) {
+        change_once();
+        Sleep(REOPEN_PAUSE_MS);
+        std::printf("Trying again ...\n");
+        std::fflush(stdout);
+        if (!bus_open()) {
+            std::printf("Failed to open USB2Kinetron!\n");
+            return 1;
+        }
+    }
+}

@@ -1,0 +1,83 @@
+#include "register_tool.h"
+
+#include <cstdio>
+
+#include "bus_tools.h"
+#include "console.h"
+#include "kinetron.h"
+#include "registers.h"
+
+namespace {
+
+const int ARG_ABSENT = -1;
+const int READ_ONLY = -1;
+const int ADDRESS_MAX = 60;
+const int SERVO_ID_MAX = 255;
+const int PAUSE_MS = 10;
+
+const RegisterToolTable* tool;
+int id;
+int baudnum;
+int offsetAddr;
+int value;
+
+/* One reading: the register value, or the text of the failing result code. */
+void show_reading()
+{
+    print_result(tool->read_retry(id, offsetAddr));
+}
+
+bool arguments_in_range()
+{
+    return in_range(id, 0, SERVO_ID_MAX) && in_range(baudnum, 0, BAUDNUM_MAX) &&
+           in_range(offsetAddr, 0, ADDRESS_MAX) &&
+           in_range(value, tool->value_min, tool->value_max);
+}
+
+} // namespace
+
+int run_register_tool(const RegisterToolTable& table, int argc, char** argv)
+{
+    tool = &table;
+    std::printf("%s", table.usage_line);
+
+    id = arg_int(argc, argv, 1, ARG_ABSENT);
+    baudnum = arg_int(argc, argv, 2, ARG_ABSENT);
+    offsetAddr = arg_int(argc, argv, 3, ARG_ABSENT);
+    value = arg_int(argc, argv, 4, READ_ONLY);
+    std::printf(table.echo_format, id, baudnum, offsetAddr, value);
+
+    if (!arguments_in_range()) {
+        std::printf("bad args!\n");
+        return 1;
+    }
+
+    if (!bus_open()) {
+        std::printf("Failed to open USB2Kinetron!\n");
+        return 1;
+    }
+    std::printf("Succeed to open USB2Kinetron!\n");
+    _beginthread(watchdog_thread, 0, NULL);
+    bus_change_baud(baudnum);
+
+    std::printf(table.heading_format, offsetAddr, id, baudnum);
+    show_reading();
+    std::printf("\n");
+    std::fflush(stdout);
+
+    std::printf("Now: ");
+    for (int pass = 0; pass < table.passes; ++pass) {
+        if (value != READ_ONLY) {
+            /* Written twice: a single write can be lost on a noisy bus. */
+            table.write(id, offsetAddr, value);
+            Sleep(PAUSE_MS);
+            table.write(id, offsetAddr, value);
+            Sleep(PAUSE_MS);
+        }
+        show_reading();
+        Sleep(PAUSE_MS);
+    }
+    std::printf("\n");
+    bus_close();
+    return 0;
+}
