@@ -1,0 +1,312 @@
+// Reading and writing frame files.
+#include "frame_file.h"
+
+#include <climits>
+#include <cstring>
+
+namespace {
+
+struct FileType {
+    const char* text;
+    bool hasSpeeds;
+    bool relativePositions;
+};
+
+const FileType FILE_TYPES[] = {
+    {"FILETYPE: AbsoluteSpeeds; AbsolutePositions", true, false},
+    {"FILETYPE: AbsolutePositions", false, false},
+    {"FILETYPE: AbsoluteSpeeds; RelativePositions", true, true},
+    {"FILETYPE: RelativePositions", false, true},
+};
+
+const char RECORDED_TYPE_LINE[] = "FILETYPE: AbsoluteSpeeds; AbsolutePositions\n";
+
+// Large enough for the longest recorded line (256 servos of two seven-character texts).
+const size_t WRITE_BUFFER_SIZE = 1 << 16;
+
+bool is_separator(char c)
+{
+    return c == ' ' || c == ',' || c == '[' || c == ']' || c == '"' || c == '\t' || c == '\n';
+}
+
+bool is_blank(char c)
+{
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+}
+
+char lower_ascii(char c)
+{
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool equal_ignoring_case(const char* a, const char* b)
+{
+    while (*a && *b) {
+        if (lower_ascii(*a) != lower_ascii(*b))
+            return false;
+        ++a;
+        ++b;
+    }
+    return *a == *b;
+}
+
+void drop_last_if(char* text, char c)
+{
+    size_t length = std::strlen(text);
+    if (length > 0 && text[length - 1] == c)
+        text[length - 1] = '\0';
+}
+
+// Strips what a spreadsheet or another platform may have wrapped around the type text:
+// a leading quote, then the line end and a trailing quote.
+void normalise_type_line(char* line)
+{
+    if (line[0] == '"')
+        std::memmove(line, line + 1, std::strlen(line));
+    drop_last_if(line, '\n');
+    drop_last_if(line, '\r');
+    drop_last_if(line, '\n');
+    drop_last_if(line, '"');
+}
+
+int clamp_to_int(long long value)
+{
+    if (value > INT_MAX)
+        return INT_MAX;
+    if (value < INT_MIN)
+        return INT_MIN;
+    return static_cast<int>(value);
+}
+
+int scale_speed(int value, float speedScale)
+{
+    float product = static_cast<float>(value) * speedScale;
+    int scaled;
+    if (!(product < 2147483648.0f))
+        scaled = INT_MAX;  // also catches a product that is not a number
+    else if (!(product > -2147483648.0f))
+        scaled = INT_MIN;
+    else
+        scaled = static_cast<int>(product);
+    if (scaled >= 0 && scaled < FRAME_SPEED_FLOOR)
+        scaled = FRAME_SPEED_FLOOR;
+    return scaled;
+}
+
+} // namespace
+
+bool convert_frame_token(const char* token, int* value)
+{
+    const char* p = token;
+    while (is_blank(*p))
+        ++p;
+    bool negative = false;
+    if (*p == '+' || *p == '-') {
+        negative = (*p == '-');
+        ++p;
+    }
+    if (*p < '0' || *p > '9')
+        return false;
+    long long magnitude = 0;
+    for (; *p >= '0' && *p <= '9'; ++p) {
+        if (magnitude <= static_cast<long long>(INT_MAX) + 1)
+            magnitude = magnitude * 10 + (*p - '0');
+    }
+    *value = clamp_to_int(negative ? -magnitude : magnitude);
+    return true;
+}
+
+int split_frame_tokens(char* text, char** tokens, int maxTokens)
+{
+    int count = 0;
+    char* p = text;
+    while (*p) {
+        while (*p && is_separator(*p))
+            *p++ = '\0';
+        if (!*p)
+            break;
+        if (count < maxTokens)
+            tokens[count++] = p;
+        while (*p && !is_separator(*p))
+            ++p;
+    }
+    return count;
+}
+
+bool read_text_line(std::FILE* file, FrameText line)
+{
+    int length = 0;
+    while (length < FRAME_LINE_CHARS_MAX) {
+        int c = std::getc(file);
+        if (c == EOF)
+            break;
+        if (c == '\r') {
+            int next = std::getc(file);
+            if (next == '\n') {
+                line[length++] = '\n';
+                break;
+            }
+            if (next != EOF)
+                std::ungetc(next, file);
+        }
+        line[length++] = static_cast<char>(c);
+        if (c == '\n')
+            break;
+    }
+    line[length] = '\0';
+    return length > 0;
+}
+
+FrameHeaderResult read_frame_header(std::FILE* file, int idStart, int idEnd, const char* fileName,
+                                    FrameHeader* header)
+{
+    std::memset(header, 0, sizeof *header);
+    std::snprintf(header->fileName, sizeof header->fileName, "%s", fileName);
+
+    FrameText line;
+    if (!read_text_line(file, line)) {
+        std::printf("ERROR: Motors ID's weren't found in frame file '%s'!\n", fileName);
+        return FRAME_HEADER_NO_IDS;
+    }
+    while (line[0] == '/') {
+        FrameText next;
+        if (!read_text_line(file, next))
+            break;  // the last comment line stands as the type line
+        std::memcpy(line, next, sizeof line);
+    }
+
+    normalise_type_line(line);
+    const FileType* type = nullptr;
+    for (const FileType& candidate : FILE_TYPES) {
+        if (equal_ignoring_case(line, candidate.text)) {
+            type = &candidate;
+            break;
+        }
+    }
+    if (!type) {
+        std::printf("Got unknown file type '%s' on 1st line of '%s'.\n", line, fileName);
+        return FRAME_HEADER_UNKNOWN_TYPE;
+    }
+    std::printf("%s\n", line);
+    header->hasSpeeds = type->hasSpeeds;
+    header->relativePositions = type->relativePositions;
+
+    // Without an ID line the type line is read as one, and fails at its first word.
+    FrameText idLine;
+    if (!read_text_line(file, idLine))
+        std::memcpy(idLine, line, sizeof idLine);
+
+    char* tokens[FRAME_TOKENS_MAX];
+    int count = split_frame_tokens(idLine, tokens, FRAME_TOKENS_MAX);
+    for (int i = 0; i < count; ++i) {
+        int id = 0;
+        if (!convert_frame_token(tokens[i], &id) || id < 0 || id > 254) {
+            std::printf("ERROR: Found a bad Motor ID of '%s' in file '%s'!\n", tokens[i], fileName);
+            return FRAME_HEADER_BAD_ID;
+        }
+        bool kept = id >= idStart && id <= idEnd;
+        header->columnKept[i] = kept;
+        if (kept) {
+            if (header->idListSize < FRAME_IDS_MAX)
+                header->idList[header->idListSize] = id;
+            ++header->idListSize;
+        }
+    }
+    header->columnCount = count;
+    return FRAME_HEADER_OK;
+}
+
+void read_frame_line(const char* line, const FrameHeader& header, float speedScale,
+                     const int* startPositions, FrameLine* frame)
+{
+    frame->delay = FRAME_BLANK_DELAY;
+    frame->posListSize = 0;
+
+    FrameText text;
+    std::snprintf(text, sizeof text, "%s", line);
+    char* tokens[FRAME_TOKENS_MAX];
+    int count = split_frame_tokens(text, tokens, FRAME_TOKENS_MAX);
+    if (count == 0)
+        return;
+
+    int delay = 0;
+    if (convert_frame_token(tokens[0], &delay) && delay >= 0) {
+        frame->delay = delay;
+    } else {
+        std::printf("Warning: Found a bad movement delay value of '%s' in file '%s'!\n", tokens[0],
+                    header.fileName);
+        frame->delay = FRAME_BAD_DELAY;
+    }
+
+    int valuesPerColumn = header.hasSpeeds ? 2 : 1;
+    int storedEntries = header.idListSize < FRAME_IDS_MAX ? header.idListSize : FRAME_IDS_MAX;
+    int entry = 0;  // id-list entry of the current column, when it is kept
+    for (int v = 0; v + 1 < count; ++v) {
+        const char* token = tokens[v + 1];
+        int value = 0;
+        bool converted = convert_frame_token(token, &value);
+        if (!converted) {
+            std::printf("Warning: Found a bad Motor value of '%s' in file '%s'!\n", token,
+                        header.fileName);
+            value = FRAME_BAD_VALUE;
+        }
+        int column = v / valuesPerColumn;
+        bool isSpeed = header.hasSpeeds && v % 2 == 0;
+
+        if (column >= header.columnCount) {
+            // Past the last column: belongs to no servo, but a position still counts.
+            if (!isSpeed) {
+                if (frame->posListSize < FRAME_TOKENS_MAX)
+                    frame->positions[frame->posListSize] = value;
+                ++frame->posListSize;
+            }
+            continue;
+        }
+        if (!header.columnKept[column])
+            continue;
+
+        if (isSpeed) {
+            frame->speeds[entry] = converted ? scale_speed(value, speedScale) : FRAME_BAD_VALUE;
+            continue;
+        }
+        int position = value;
+        if (header.relativePositions && converted) {
+            // A servo whose start position is unknown has no base to add the offset to.
+            if (startPositions && entry < storedEntries && startPositions[entry] != -1)
+                position = clamp_to_int(static_cast<long long>(startPositions[entry]) + value);
+            else
+                position = FRAME_BAD_VALUE;
+        }
+        frame->positions[entry] = position;
+        ++frame->posListSize;
+        ++entry;
+    }
+}
+
+std::FILE* create_frame_file(const char* fileName)
+{
+    std::FILE* file = std::fopen(fileName, "w");
+    if (file)
+        std::setvbuf(file, nullptr, _IOFBF, WRITE_BUFFER_SIZE);
+    return file;
+}
+
+void write_frame_header(std::FILE* file, const int* ids, int count)
+{
+    std::fputs(RECORDED_TYPE_LINE, file);
+    std::fputs("      ", file);
+    for (int i = 0; i < count; ++i)
+        std::fprintf(file, "%3d,", ids[i]);
+    std::fputc('\n', file);
+    std::fflush(file);
+}
+
+void write_frame_line(std::FILE* file, int delay, const char* const* speedTexts,
+                      const char* const* positionTexts, int count)
+{
+    std::fprintf(file, "%4d, ", delay);
+    for (int i = 0; i < count; ++i)
+        std::fprintf(file, "[%s]%s,", speedTexts[i], positionTexts[i]);
+    std::fputc('\n', file);
+    std::fflush(file);
+}

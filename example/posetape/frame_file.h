@@ -1,0 +1,92 @@
+// Frame files: the text that a recording leaves and a playback reads. One type line, one
+// ID line, then one frame line per frame (a delay in milliseconds and the values of each
+// column). The reader accepts four file types, comment lines before the type line, quoted
+// type text and several separators; the writer produces the recorded type only.
+//
+// Messages of the reader (header failures, bad tokens) go to standard output.
+#ifndef POSETAPE_FRAME_FILE_H
+#define POSETAPE_FRAME_FILE_H
+
+#include <cstdio>
+
+enum {
+    // A file line holds at most this many characters, its line feed included; the rest of a
+    // longer line is read as a line of its own. A CR right before the LF does not count.
+    FRAME_LINE_CHARS_MAX = 999,
+    // Ids the id list stores; further kept ids are only counted.
+    FRAME_IDS_MAX = 256,
+    // Columns of an ID line and values of a frame line: more tokens than this cannot fit
+    // in one line of FRAME_LINE_CHARS_MAX characters.
+    FRAME_TOKENS_MAX = 512,
+    // A value token that is not a number; playback never sends it.
+    FRAME_BAD_VALUE = -9999,
+    // Delay of a frame line without tokens, and of one whose delay token is bad.
+    FRAME_BLANK_DELAY = 500,
+    FRAME_BAD_DELAY = 100,
+    // Speeds scaled below this (but not negative) are raised to it.
+    FRAME_SPEED_FLOOR = 15,
+    FRAME_FILE_NAME_MAX = 399
+};
+
+// A buffer that holds one file line and its terminating NUL.
+typedef char FrameText[FRAME_LINE_CHARS_MAX + 1];
+
+struct FrameHeader {
+    bool hasSpeeds;          // each column is a speed and a position
+    bool relativePositions;  // positions are offsets to the start positions
+    int idList[FRAME_IDS_MAX];
+    int idListSize;          // every kept id, also those beyond FRAME_IDS_MAX
+    int columnCount;         // ids on the ID line, kept or not
+    bool columnKept[FRAME_TOKENS_MAX];
+    char fileName[FRAME_FILE_NAME_MAX + 1];  // named in the reader's messages
+};
+
+struct FrameLine {
+    int delay;
+    int speeds[FRAME_TOKENS_MAX];     // by id-list entry; types with speeds only
+    int positions[FRAME_TOKENS_MAX];  // by id-list entry, then values past the last column
+    int posListSize;
+};
+
+enum FrameHeaderResult {
+    FRAME_HEADER_OK = 0,
+    FRAME_HEADER_NO_IDS,        // empty file
+    FRAME_HEADER_UNKNOWN_TYPE,
+    FRAME_HEADER_BAD_ID
+};
+
+// Reads one file line into `line` (NUL-terminated, line feed kept when it was read):
+// at most FRAME_LINE_CHARS_MAX characters; a CR right before a LF is dropped. False at the
+// end of the file when nothing was read.
+bool read_text_line(std::FILE* file, FrameText line);
+
+// Reads the type line (after any lines beginning with '/') and the ID line. Ids from
+// idStart to idEnd are kept. Prints the recognised type line, or the failure message.
+FrameHeaderResult read_frame_header(std::FILE* file, int idStart, int idEnd, const char* fileName,
+                                    FrameHeader* header);
+
+// Parses one frame line; prints a warning for each bad token. startPositions (one per
+// id-list entry) is used by relative types only; an entry of -1 (not read) gives
+// FRAME_BAD_VALUE positions.
+void read_frame_line(const char* line, const FrameHeader& header, float speedScale,
+                     const int* startPositions, FrameLine* frame);
+
+// Writes the recorded type line and the ID line of `count` ids.
+void write_frame_header(std::FILE* file, const int* ids, int count);
+// Writes one recorded frame line and flushes the file. The texts are the servo values as
+// the result printer shows them (a number or a three-letter failure code).
+void write_frame_line(std::FILE* file, int delay, const char* const* speedTexts,
+                      const char* const* positionTexts, int count);
+
+// Opens a frame file for writing with a buffer larger than any line, so that each line
+// leaves in one write. Null on failure.
+std::FILE* create_frame_file(const char* fileName);
+
+// Splits text into tokens at runs of separators; returns the number of tokens stored
+// (at most maxTokens) and sets each to point into `text`, which it modifies.
+int split_frame_tokens(char* text, char** tokens, int maxTokens);
+// Converts a token: optional white space, optional sign, decimal digits; what follows the
+// digits is ignored; values beyond the int range saturate. False without digits.
+bool convert_frame_token(const char* token, int* value);
+
+#endif
