@@ -1,0 +1,157 @@
+// PLAY: hold every listed servo where it stands, then drive all of them frame by frame
+// with one synchronized write per register, pausing after each frame.
+#include <climits>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+
+#include "bus_tools.h"
+#include "console.h"
+#include "kinetron.h"
+#include "registers.h"
+#include "run_settings.h"
+
+// One synchronized-write packet carries at most this many servos.
+enum { SYNC_WRITE_SERVOS_MAX = 46, SETTLE_MS = 1000 };
+
+static FrameHeader header;
+static FrameLine frame;
+static int startPositions[SYNC_WRITE_SERVOS_MAX];
+
+// Sends one packet that writes a word at startAddress in each listed servo.
+static void send_sync_write(int startAddress, const int* ids, const int* values, int count)
+{
+    bus_packet_set_id(ID_BROADCAST);
+    bus_packet_set_instruction(SYNC_WRITE);
+    bus_packet_set_param(0, startAddress);
+    bus_packet_set_param(1, 2);
+    for (int n = 0; n < count; ++n) {
+        bus_packet_set_param(2 + 3 * n, ids[n]);
+        bus_packet_set_param(3 + 3 * n, bus_low_byte(values[n]));
+        bus_packet_set_param(4 + 3 * n, bus_high_byte(values[n]));
+    }
+    bus_packet_set_length(3 * count + 4);
+    bus_packet_transfer();
+}
+
+// Sends the entries of the id list whose value lies from lo to hi; the others keep what
+// they had. With announce, prints each position as it is added.
+static void send_included(int startAddress, const int* values, int lo, int hi, bool announce)
+{
+    int ids[SYNC_WRITE_SERVOS_MAX];
+    int included[SYNC_WRITE_SERVOS_MAX];
+    int count = 0;
+    for (int i = 0; i < header.idListSize; ++i) {
+        if (values[i] < lo || values[i] > hi)
+            continue;
+        if (announce)
+            std::printf("\nSet motor [%d] position to %d.", header.idList[i], values[i]);
+        ids[count] = header.idList[i];
+        included[count] = values[i];
+        ++count;
+    }
+    send_sync_write(startAddress, ids, included, count);
+}
+
+// Writes one speed to every listed servo.
+static void send_common_speed(int speed)
+{
+    int speeds[SYNC_WRITE_SERVOS_MAX];
+    for (int i = 0; i < header.idListSize; ++i)
+        speeds[i] = speed;
+    send_sync_write(ADDR_MOVING_SPEED, header.idList, speeds, header.idListSize);
+}
+
+static void print_list(const int* values, int count, const char* separator)
+{
+    for (int i = 0; i < count; ++i)
+        std::printf(i == 0 ? "%d" : separator, values[i]);
+}
+
+// The frame's delay stretched by the factor, cut toward zero to whole milliseconds.
+static unsigned long pause_ms(int delay, float delayFactor)
+{
+    double product = static_cast<double>(delay) * static_cast<double>(delayFactor);
+    if (!(product > 0.0))
+        return 0;
+    if (product > INT_MAX)
+        return INT_MAX;
+    return static_cast<unsigned long>(product);
+}
+
+int run_playback(const RunSettings& settings)
+{
+    frame_file = std::fopen(settings.frameFileName, "r");
+    if (!frame_file) {
+        std::printf("ERROR: Couldn't open file '%s' for reading positions!\n",
+                    settings.frameFileName);
+        return 1;
+    }
+    std::printf("Opened file '%s' for reading positions.\n", settings.frameFileName);
+
+    if (read_frame_header(frame_file, settings.idStart, settings.idEnd, settings.frameFileName,
+                          &header) != FRAME_HEADER_OK)
+        return 1;
+    std::printf("Found IDs: ");
+    int shown = header.idListSize < FRAME_IDS_MAX ? header.idListSize : FRAME_IDS_MAX;
+    print_list(header.idList, shown, ", %d");
+    std::printf(".\n");
+    if (header.idListSize > SYNC_WRITE_SERVOS_MAX) {
+        std::printf("WARNING!!! You have %d Kinetron motors at baud rate %d. Max number of Kinetrons "
+                    "that can be controlled by a single SYNC_WRITE packet is 46! Please modify the "
+                    "code to use multiple SYNC_WRITE packets.\n",
+                    header.idListSize, settings.baudnum);
+        std::exit(1);
+    }
+
+    std::printf("Reseting initial motor positions");
+    std::fflush(stdout);
+    for (int i = 0; i < header.idListSize; ++i)
+        startPositions[i] = read_word_retry(header.idList[i], ADDR_PRESENT_POSITION);
+    send_included(ADDR_GOAL_POSITION, startPositions, 1, POSITION_MAX, false);
+    std::printf(".\n");
+
+    std::printf("Setting the desired motor speeds to %d", settings.motorSpeed);
+    send_common_speed(settings.motorSpeed);
+    std::printf(".\n");
+    std::fflush(stdout);
+
+    Sleep(SETTLE_MS);
+    std::uint32_t lastMove = GetTickCount();
+
+    bool sendSpeeds = settings.useRecordedSpeeds && header.hasSpeeds;
+    FrameText line;
+    while (read_text_line(frame_file, line)) {
+        read_frame_line(line, header, settings.speedScale, startPositions, &frame);
+        std::printf("Found Delay of %d for Positions: ", frame.delay);
+        int taken = frame.posListSize < FRAME_TOKENS_MAX ? frame.posListSize : FRAME_TOKENS_MAX;
+        print_list(frame.positions, taken, ",%d");
+        std::printf(".\n");
+        if (frame.posListSize != header.idListSize) {
+            std::printf("ERROR: idListSize %d != posListSize %d\n", header.idListSize,
+                        frame.posListSize);
+            return 1;
+        }
+        if (sendSpeeds) {
+            std::printf("Setting the motor speeds");
+            send_included(ADDR_MOVING_SPEED, frame.speeds, 0, 1023, false);
+            std::printf(".  ");
+        }
+        std::printf("Moving the motors");
+        send_included(ADDR_GOAL_POSITION, frame.positions, 1, POSITION_MAX, true);
+        std::uint32_t now = GetTickCount();
+        std::printf("[%4dms]", static_cast<int>(now - lastMove));
+        lastMove = now;
+        std::printf(".\n");
+        std::fflush(stdout);
+        Sleep(pause_ms(frame.delay, settings.delayFactor));
+    }
+
+    // A moving speed of 0 would leave the servos at full, uncontrolled speed.
+    std::printf("Resetting the desired motor speeds to %d", settings.motorSpeed);
+    send_common_speed(settings.motorSpeed);
+    std::printf(".\n");
+    std::fclose(frame_file);
+    frame_file = nullptr;
+    return 0;
+}

@@ -1,0 +1,151 @@
+// posetape: records the servos' speeds and positions into a frame file while a person
+// poses the robot by hand (REC), and plays such a file back with synchronized writes (PLAY).
+#include <cctype>
+#include <cfloat>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "bus_tools.h"
+#include "console.h"
+#include "kinetron.h"
+#include "run_settings.h"
+
+std::FILE* frame_file = nullptr;
+
+static RunSettings settings;
+
+static bool same_word(const char* text, const char* upper)
+{
+    for (; *text && *upper; ++text, ++upper) {
+        if (std::toupper(static_cast<unsigned char>(*text)) != *upper)
+            return false;
+    }
+    return *text == '\0' && *upper == '\0';
+}
+
+static void set_defaults()
+{
+    settings.mode = MODE_NONE;
+    std::snprintf(settings.frameFileName, sizeof settings.frameFileName, "%s", "frames.csv");
+    settings.idStart = 0;
+    settings.idEnd = 31;
+    settings.baudnum = 35;
+    settings.waitToRecord = true;
+    settings.idStart2 = -1;
+    settings.idEnd2 = -1;
+    settings.delayFactor = 1.0f;
+    settings.speedScale = 1.0f;
+    settings.motorSpeed = 50;
+    settings.useRecordedSpeeds = true;
+}
+
+// atof, kept within float: a value beyond float's range becomes an infinity (then refused).
+static float to_factor(const char* text)
+{
+    double value = std::atof(text);
+    if (value > FLT_MAX)
+        return HUGE_VALF;
+    if (value < -FLT_MAX)
+        return -HUGE_VALF;
+    return static_cast<float>(value);
+}
+
+static bool settings_valid(bool nameTooLong)
+{
+    if (!in_range(settings.idStart, 0, 255) || !in_range(settings.idEnd, 0, 255) ||
+        !in_range(settings.baudnum, 0, 255))
+        return false;
+    if (settings.mode == MODE_NONE)
+        return false;
+    // Written so that a factor that is not a number fails too.
+    if (!(settings.delayFactor >= 0.0f && settings.delayFactor <= 1000.0f))
+        return false;
+    if (!in_range(settings.motorSpeed, 0, 1000))
+        return false;
+    return settings.frameFileName[0] != '\0' && !nameTooLong;
+}
+
+static int closing(int status)
+{
+    bus_close();
+    if (frame_file) {
+        std::fclose(frame_file);
+        frame_file = nullptr;
+    }
+    return status;
+}
+
+int main(int argc, char** argv)
+{
+    std::printf("usage: posetape REC [<frameFileName> [<idStart> <idEnd> [<baudnum> [<waitToRecord> "
+                "[<idStart2> <idEnd2>]]]]]\n");
+    std::printf("usage: posetape PLAY [<frameFileName> [<idStart> <idEnd> [<baudnum> [<delayFactor> "
+                "[<motorSpeed> [<useRecordedSpeeds>]]]]\n");
+    set_defaults();
+
+    // A name longer than the field is refused; until then it is shown as given.
+    const char* shownName = settings.frameFileName;
+    bool nameTooLong = false;
+    if (argc > 2) {
+        shownName = argv[2];
+        nameTooLong = std::strlen(argv[2]) > FRAME_FILE_NAME_MAX;
+        if (!nameTooLong)
+            std::snprintf(settings.frameFileName, sizeof settings.frameFileName, "%s", argv[2]);
+    }
+
+    if (argc > 1) {
+        if (same_word(argv[1], "REC")) {
+            settings.mode = MODE_REC;
+            std::printf("Recording to '%s'.\n", shownName);
+        } else if (same_word(argv[1], "PLAY")) {
+            settings.mode = MODE_PLAY;
+            std::printf("Playing '%s'.\n", shownName);
+        } else {
+            std::printf("ERROR: Unknown program mode '%s'. Choose either REC or PLAY!\n", argv[1]);
+            return 1;
+        }
+    }
+
+    settings.idStart = arg_int(argc, argv, 3, settings.idStart);
+    settings.idEnd = arg_int(argc, argv, 4, settings.idEnd);
+    settings.baudnum = arg_int(argc, argv, 5, settings.baudnum);
+    if (settings.mode == MODE_PLAY) {
+        if (argc > 6) {
+            settings.delayFactor = to_factor(argv[6]);
+            if (settings.delayFactor > 0.0f)
+                settings.speedScale = 1.0f / settings.delayFactor;
+        }
+        settings.motorSpeed = arg_int(argc, argv, 7, settings.motorSpeed);
+        if (argc > 8)
+            settings.useRecordedSpeeds = arg_is_yes(argv[8]);
+    } else {
+        if (argc > 6)
+            settings.waitToRecord = arg_is_yes(argv[6]);
+        settings.idStart2 = arg_int(argc, argv, 7, settings.idStart2);
+        settings.idEnd2 = arg_int(argc, argv, 8, settings.idEnd2);
+    }
+
+    std::printf("current: posetape <frameFileName='%s'> <idStart=%d> <idStop=%d> <baudnum=%d> "
+                "<factor%.2f> <waitToRecord=%d>\n",
+                shownName, settings.idStart, settings.idEnd, settings.baudnum,
+                static_cast<double>(settings.delayFactor), settings.waitToRecord ? 1 : 0);
+    if (!settings_valid(nameTooLong)) {
+        std::printf("bad args!\n");
+        return 1;
+    }
+
+    if (!bus_open()) {
+        std::printf("Failed to open USB2Kinetron!\n");
+        return closing(1);
+    }
+    std::printf("Succeed to open USB2Kinetron!\n");
+    bus_change_baud(settings.baudnum);
+    std::printf("Press ESC key to Quit!\n\n");
+    std::fflush(stdout);
+    _beginthread(watchdog_thread, 0, nullptr);
+
+    int status = settings.mode == MODE_REC ? run_recording(settings) : run_playback(settings);
+    return closing(status);
+}
