@@ -1,0 +1,93 @@
+#include "exchange.h"
+
+#include "registers.h"
+#include "clock.h"
+#include "reply_scan.h"
+#include "timing.h"
+
+namespace kinetron {
+
+namespace {
+
+// Enough for any reply and a good deal of line noise; what comes beyond is read and dropped.
+constexpr std::size_t RECEIVE_CAPACITY = 4096;
+
+// After a time-out: keep reading for one more adapter latency and throw it away, so that
+// a reply arriving late is never taken for the reply to the next packet.
+void drop_late_bytes(Line* line)
+{
+    std::uint8_t scratch[256];
+    const std::int64_t until = monotonic_us() + static_cast<std::int64_t>(line->latency_ms()) * 1000;
+    while (line->read_until(scratch, sizeof scratch, until) > 0) {
+    }
+}
+
+} // namespace
+
+int run_exchange(Line* line, const Exchange& exchange, std::vector<std::uint8_t>& reply_params)
+{
+    reply_params.clear();
+    if (line == nullptr || exchange.packet == nullptr)
+        return RESULT_TX_FAIL;
+
+    const std::vector<std::uint8_t>& packet = *exchange.packet;
+    const int reply_bytes = exchange.expect_reply ? exchange.expect_params + 6 : 0;
+    const std::int64_t timeout = reply_timeout_us(exchange.bits_per_second,
+                                                  static_cast<int>(packet.size()), reply_bytes,
+                                                  line->latency_ms(), line->is_usb_adapter());
+
+    line->discard_input();
+    const std::int64_t sent_at = monotonic_us();
+    if (!line->write_all(packet.data(), packet.size())) {
+        // A line that refuses bytes is usually gone; take the full time-out all the same so
+        // that a caller retrying in a loop does not spin.
+        sleep_until_us(sent_at + timeout);
+        return RESULT_TX_FAIL;
+    }
+    if (!exchange.expect_reply)
+        return RESULT_SENT;
+
+    const std::int64_t deadline = monotonic_us() + timeout;
+    std::vector<std::uint8_t> received(RECEIVE_CAPACITY);
+    std::size_t filled = 0;
+    std::uint8_t overflow[256];
+    for (;;) {
+        int n;
+        if (filled < received.size())
+            n = line->read_until(received.data() + filled, received.size() - filled, deadline);
+        else
+            n = line->read_until(overflow, sizeof overflow, deadline);
+        if (n < 0) {
+            sleep_until_us(deadline);
+            return RESULT_RX_FAIL;
+        }
+        if (n == 0)
+            break;
+        if (filled >= received.size())
+            continue;
+        filled += static_cast<std::size_t>(n);
+        const ScanResult scan = scan_reply(received.data(), filled, packet.data(), packet.size(),
+                                           exchange.expect_id, exchange.expect_params);
+        if (scan.state == ScanState::Good) {
+            reply_params.assign(scan.params, scan.params + scan.param_count);
+            return RESULT_SUCCESS;
+        }
+    }
+
+    const ScanResult scan = scan_reply(received.data(), filled, packet.data(), packet.size(),
+                                       exchange.expect_id, exchange.expect_params);
+    drop_late_bytes(line);
+    switch (scan.state) {
+    case ScanState::Nothing:
+        return RESULT_RX_TIMEOUT;
+    case ScanState::Partial:
+        return RESULT_RX_WAITING;
+    case ScanState::BadPacket:
+        return RESULT_RX_CORRUPT;
+    case ScanState::Good:
+        break;
+    }
+    return RESULT_SUCCESS;  // not reached: a good reply returns inside the loop
+}
+
+} // namespace kinetron
