@@ -98,6 +98,9 @@ void on_stop_signal(int signal_number)
     pthread_sigmask(SIG_UNBLOCK, &just_this, nullptr);
     raise(signal_number);  /* stops here until SIGCONT */
     install(signal_number, on_stop_signal);
+    /* Continued, or never stopped (an orphaned process group ignores the stop). */
+    if (terminal_saved && tcgetpgrp(STDIN) == getpgrp())
+        set_key_mode();
     errno = saved_errno;
 }
 

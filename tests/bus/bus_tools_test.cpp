@@ -1,0 +1,161 @@
+// Reads with retry, the result printer and the argument conventions, against the
+// scripted fake bus.
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <string>
+
+#include "bus_tools.h"
+#include "fake_bus.h"
+#include "registers.h"
+
+namespace {
+
+const int TIMEOUT = RESULT_RX_TIMEOUT;
+
+// print_result's output and the text it returned.
+std::string printed(int value, int code)
+{
+    fake_bus_set_result(code);
+    testing::internal::CaptureStdout();
+    const char* text = print_result(value);
+    std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(text, result_text);
+    EXPECT_EQ(out, std::string(text) + " ");
+    return out;
+}
+
+struct ReadKind {
+    const char* name;
+    int (*read)(int, int);
+    bool byte;
+};
+const ReadKind READS[] = {{"byte", read_byte_retry, true}, {"word", read_word_retry, false}};
+
+TEST(ReadWithRetry, SuccessAtTryKGivesThatTrysValueAndCount)
+{
+    for (const ReadKind& kind : READS) {
+        for (int k = 1; k <= READ_TRIES_MAX; ++k) {
+            SCOPED_TRACE(std::string(kind.name) + " try " + std::to_string(k));
+            std::vector<FakeReply> replies;
+            for (int i = 1; i < k; ++i)
+                replies.push_back({100 + i, i % 2 ? TIMEOUT : RESULT_RX_CORRUPT});
+            replies.push_back({400 + k, RESULT_SUCCESS});
+            replies.push_back({999, RESULT_SUCCESS});  // must never be read
+            fake_bus_script(replies);
+            int before = reads_done.load();
+
+            EXPECT_EQ(kind.read(1, 36), 400 + k);
+            EXPECT_EQ(last_attempts, k);
+            EXPECT_EQ(fake_bus_reads(), k);
+            EXPECT_EQ(fake_bus_last_was_byte(), kind.byte);
+            EXPECT_EQ(reads_done.load(), before + 1);
+            EXPECT_FALSE(read_busy.load());
+        }
+    }
+}
+
+TEST(ReadWithRetry, TenFailuresGiveMinusOneWhateverTheBusReturned)
+{
+    // A failed read may hand back a stale number; code 0 is no success either.
+    for (int code : {int(TIMEOUT), int(RESULT_SENT), int(RESULT_TX_FAIL), 8, -1}) {
+        for (const ReadKind& kind : READS) {
+            SCOPED_TRACE(std::string(kind.name) + " code " + std::to_string(code));
+            fake_bus_script({{77, code}});
+            int before = reads_done.load();
+            EXPECT_EQ(kind.read(3, 3), READ_FAILED);
+            EXPECT_EQ(last_attempts, READ_TRIES_MAX);
+            EXPECT_EQ(fake_bus_reads(), READ_TRIES_MAX);
+            EXPECT_EQ(reads_done.load(), before + 1);
+            EXPECT_FALSE(read_busy.load());
+        }
+    }
+}
+
+TEST(PrintResult, ValuesAreRightAlignedInThreeColumnsAndNeverCut)
+{
+    EXPECT_EQ(printed(5, RESULT_SUCCESS), "  5 ");
+    EXPECT_EQ(printed(0, RESULT_SUCCESS), "  0 ");
+    EXPECT_EQ(printed(42, RESULT_SUCCESS), " 42 ");
+    EXPECT_EQ(printed(512, RESULT_SUCCESS), "512 ");
+    EXPECT_EQ(printed(1023, RESULT_SUCCESS), "1023 ");
+    EXPECT_EQ(printed(65535, RESULT_SUCCESS), "65535 ");
+    EXPECT_EQ(printed(-1, RESULT_SUCCESS), " -1 ");
+    EXPECT_EQ(printed(9999999, RESULT_SUCCESS), "9999999 ");
+    EXPECT_EQ(printed(-999999, RESULT_SUCCESS), "-999999 ");
+}
+
+TEST(PrintResult, ValuesTooWideForTheTextShowAsHashesNotAsACutNumber)
+{
+    for (int value : {10000000, -1000000, INT_MAX, INT_MIN}) {
+        SCOPED_TRACE(value);
+        EXPECT_EQ(printed(value, RESULT_SUCCESS), "####### ");
+        EXPECT_EQ(result_text[7], '\0');
+    }
+}
+
+TEST(PrintResult, FailureCodesPrintTheirTextWhateverTheValue)
+{
+    const struct {
+        int code;
+        const char* text;
+    } cases[] = {{2, "txF"}, {3, "rxF"}, {4, "txE"}, {5, "rxW"}, {6, "rxT"}, {7, "rxC"},
+                 {0, "UNK"}, {8, "UNK"}, {-1, "UNK"}, {INT_MIN, "UNK"}};
+    for (const auto& c : cases) {
+        for (int value : {-1, 512, INT_MIN}) {
+            SCOPED_TRACE(std::to_string(c.code) + " " + std::to_string(value));
+            EXPECT_EQ(printed(value, c.code), std::string(c.text) + " ");
+            EXPECT_STREQ(result_code_text(c.code), c.text);
+        }
+    }
+}
+
+TEST(Arguments, YesNo)
+{
+    for (const char* yes : {"1", "yes", "YES", "True", "tRuE", "TRUE"})
+        EXPECT_TRUE(arg_is_yes(yes)) << yes;
+    for (const char* no : {"0", "no", "NO", "2", "y", "", "yes ", " 1", "11", "truer", "tru"})
+        EXPECT_FALSE(arg_is_yes(no)) << '"' << no << '"';
+    EXPECT_FALSE(arg_is_yes(nullptr));
+}
+
+TEST(Arguments, NumbersConvertLikeAtoiAndSaturate)
+{
+    EXPECT_EQ(arg_to_int("abc"), 0);
+    EXPECT_EQ(arg_to_int(""), 0);
+    EXPECT_EQ(arg_to_int("-"), 0);
+    EXPECT_EQ(arg_to_int("12xyz"), 12);
+    EXPECT_EQ(arg_to_int("  \t-7"), -7);
+    EXPECT_EQ(arg_to_int("+35"), 35);
+    EXPECT_EQ(arg_to_int("0x1F"), 0);
+    EXPECT_EQ(arg_to_int("2147483647"), INT_MAX);
+    EXPECT_EQ(arg_to_int("-2147483648"), INT_MIN);
+    EXPECT_EQ(arg_to_int("2147483648"), INT_MAX);
+    EXPECT_EQ(arg_to_int("99999999999"), INT_MAX);
+    EXPECT_EQ(arg_to_int("-99999999999"), INT_MIN);
+    EXPECT_EQ(arg_to_int("000000000000000000000000012"), 12);
+    EXPECT_EQ(arg_to_int("99999999999999999999999999999999"), INT_MAX);
+
+    char prog[] = "tool", a1[] = "7", a2[] = "junk";
+    char* argv[] = {prog, a1, a2, nullptr};
+    EXPECT_EQ(arg_int(3, argv, 1, -1), 7);
+    EXPECT_EQ(arg_int(3, argv, 2, -1), 0);
+    EXPECT_EQ(arg_int(3, argv, 3, -1), -1);  // absent: the default
+    EXPECT_EQ(arg_int(2, argv, 2, 35), 35);
+}
+
+TEST(Arguments, RangesCompareAsUnsigned)
+{
+    EXPECT_TRUE(in_range(0, 0, 255));
+    EXPECT_TRUE(in_range(255, 0, 255));
+    EXPECT_FALSE(in_range(256, 0, 255));
+    EXPECT_FALSE(in_range(-1, 0, 255));
+    EXPECT_FALSE(in_range(INT_MIN, 0, 255));
+    EXPECT_FALSE(in_range(arg_to_int("99999999999"), 0, 255));
+    EXPECT_FALSE(in_range(0, 1, 255));
+    EXPECT_TRUE(in_range(1, 1, 255));
+    EXPECT_TRUE(in_range(60, 0, 60));
+    EXPECT_FALSE(in_range(61, 0, 60));
+}
+
+} // namespace
