@@ -1,0 +1,173 @@
+// PLAY on the simulated chain: console output, refused files and measured pauses.
+#include <gtest/gtest.h>
+
+#include "posetape_common.h"
+
+using namespace posetape_test;
+
+namespace {
+
+const char RECORDED[] =
+    "FILETYPE: AbsoluteSpeeds; AbsolutePositions\n"
+    "        1,  2,  3,\n"
+    "  16, [  0]512,[ 12]498,[rxT]rxT,\n"
+    "  31, [  0]512,[ 10]501,[  0]300,\n";
+
+std::string play_head(const std::string& path, const std::string& typeLine,
+                      const std::string& ids, int speed = 50, const std::string& echoLine = "")
+{
+    return USAGE + "Playing '" + path + "'.\n" + (echoLine.empty() ? echo(path) : echoLine) +
+           OPENED + "Opened file '" + path + "' for reading positions.\n" + typeLine + "\n" +
+           "Found IDs: " + ids + ".\n" + "Reseting initial motor positions.\n" +
+           "Setting the desired motor speeds to " + std::to_string(speed) + ".\n";
+}
+
+harness::RunResult play(const std::vector<std::string>& args, const std::string& options = "")
+{
+    std::vector<std::string> all{"PLAY"};
+    all.insert(all.end(), args.begin(), args.end());
+    harness::RunResult r = harness::run(posetape_args(all), {sim_env(options)}, 60000);
+    r.output = mask_times(r.output);
+    return r;
+}
+
+} // namespace
+
+TEST(PosetapePlay, RecordedFileWithFailedValues)
+{
+    std::string path = write_file("walk.csv", RECORDED);
+    harness::RunResult r = play({path});
+    const std::string bad = "Warning: Found a bad Motor value of 'rxT' in file '" + path + "'!\n";
+    EXPECT_EQ(r.output,
+              play_head(path, "FILETYPE: AbsoluteSpeeds; AbsolutePositions", "1, 2, 3") + bad + bad +
+                  "Found Delay of 16 for Positions: 512,498,-9999.\n"
+                  "Setting the motor speeds.  Moving the motors\n"
+                  "Set motor [1] position to 512.\n"
+                  "Set motor [2] position to 498.[####ms].\n"
+                  "Found Delay of 31 for Positions: 512,501,300.\n"
+                  "Setting the motor speeds.  Moving the motors\n"
+                  "Set motor [1] position to 512.\n"
+                  "Set motor [2] position to 501.\n"
+                  "Set motor [3] position to 300.[####ms].\n"
+                  "Resetting the desired motor speeds to 50.\n");
+    EXPECT_EQ(r.status, 0);
+
+    // Recorded speeds not wanted: parsed, never sent.
+    harness::RunResult noSpeeds = play({path, "0", "31", "35", "1", "50", "no"});
+    EXPECT_EQ(noSpeeds.output.find("Setting the motor speeds"), std::string::npos);
+    EXPECT_NE(noSpeeds.output.find("Moving the motors\nSet motor [1] position to 512."),
+              std::string::npos);
+    EXPECT_EQ(noSpeeds.status, 0);
+}
+
+TEST(PosetapePlay, PositionsOnlyFileSendsNoSpeeds)
+{
+    std::string path =
+        write_file("abs.csv", "FILETYPE: AbsolutePositions\n1, 2\n10, 0, 1024\n10, 400, 600\n");
+    harness::RunResult r = play({path, "0", "31", "35", "1", "70", "yes"});
+    EXPECT_EQ(r.output, play_head(path, "FILETYPE: AbsolutePositions", "1, 2", 70) +
+                            "Found Delay of 10 for Positions: 0,1024.\n"
+                            "Moving the motors[####ms].\n"
+                            "Found Delay of 10 for Positions: 400,600.\n"
+                            "Moving the motors\n"
+                            "Set motor [1] position to 400.\n"
+                            "Set motor [2] position to 600.[####ms].\n"
+                            "Resetting the desired motor speeds to 70.\n");
+    EXPECT_EQ(r.status, 0);
+}
+
+TEST(PosetapePlay, RefusedFilesEndWithStatusOne)
+{
+    // A blank line among the frame lines: no speed reset follows.
+    std::string blank =
+        write_file("blank.csv", "FILETYPE: AbsolutePositions\n1, 2, 3\n10, 1, 2, 3\n\n10, 1, 2, 3\n");
+    harness::RunResult r = play({blank});
+    std::string expected = play_head(blank, "FILETYPE: AbsolutePositions", "1, 2, 3") +
+                           "Found Delay of 10 for Positions: 1,2,3.\n"
+                           "Moving the motors\n"
+                           "Set motor [1] position to 1.\n"
+                           "Set motor [2] position to 2.\n"
+                           "Set motor [3] position to 3.[####ms].\n"
+                           "Found Delay of 500 for Positions: .\n"
+                           "ERROR: idListSize 3 != posListSize 0\n";
+    EXPECT_EQ(r.output, expected);
+    EXPECT_EQ(r.status, 1);
+
+    std::string unknown = write_file("unknown.csv", "FILETYPE: Positions\n1\n");
+    r = play({unknown});
+    EXPECT_EQ(r.output, USAGE + "Playing '" + unknown + "'.\n" + echo(unknown) + OPENED +
+                            "Opened file '" + unknown + "' for reading positions.\n" +
+                            "Got unknown file type 'FILETYPE: Positions' on 1st line of '" +
+                            unknown + "'.\n");
+    EXPECT_EQ(r.status, 1);
+
+    std::string empty = write_file("empty.csv", "");
+    EXPECT_EQ(play({empty}).status, 1);
+    std::string badId = write_file("badid.csv", "FILETYPE: AbsolutePositions\n1, 255\n");
+    EXPECT_EQ(play({badId}).status, 1);
+
+    std::string missing = harness::temp_dir() + "/missing.csv";
+    r = play({missing});
+    EXPECT_EQ(r.output, USAGE + "Playing '" + missing + "'.\n" + echo(missing) + OPENED +
+                            "ERROR: Couldn't open file '" + missing + "' for reading positions!\n");
+    EXPECT_EQ(r.status, 1);
+}
+
+TEST(PosetapePlay, HeaderWithoutFramesResetsSpeedsAtOnce)
+{
+    std::string path = write_file("noframes.csv", "FILETYPE: RelativePositions\n5, 6\n");
+    harness::RunResult r = play({path});
+    EXPECT_EQ(r.output, play_head(path, "FILETYPE: RelativePositions", "5, 6") +
+                            "Resetting the desired motor speeds to 50.\n");
+    EXPECT_EQ(r.status, 0);
+}
+
+TEST(PosetapePlay, FortySixServosPlayFortySevenAreRefused)
+{
+    std::string zeros = "10";
+    for (int i = 0; i < 46; ++i)
+        zeros += ", 0";
+    std::string file46 =
+        write_file("ids46.csv", "FILETYPE: RelativePositions\n" + id_line(1, 46) + zeros + "\n");
+    harness::RunResult r = play({file46, "0", "100"}, "ids=1-46");
+    EXPECT_EQ(r.status, 0) << r.output;
+    EXPECT_NE(r.output.find("Set motor [46] position to 512.[####ms].\n"
+                            "Resetting the desired motor speeds to 50.\n"),
+              std::string::npos)
+        << r.output;
+
+    std::string file47 = write_file("ids47.csv", "FILETYPE: RelativePositions\n" + id_line(1, 47));
+    r = play({file47, "0", "100", "1"}, "ids=1-46");
+    std::string ids;
+    for (int id = 1; id <= 47; ++id)
+        ids += (id > 1 ? ", " : "") + std::to_string(id);
+    EXPECT_EQ(r.output,
+              USAGE + "Playing '" + file47 + "'.\n" + echo(file47, 0, 100, 1) + OPENED +
+                  "Opened file '" + file47 + "' for reading positions.\n" +
+                  "FILETYPE: RelativePositions\nFound IDs: " + ids + ".\n" +
+                  "WARNING!!! You have 47 Kinetron motors at baud rate 1. Max number of Kinetrons "
+                  "that can be controlled by a single SYNC_WRITE packet is 46! Please modify the "
+                  "code to use multiple SYNC_WRITE packets.\n");
+    EXPECT_EQ(r.status, 1);
+}
+
+TEST(PosetapePlay, DelayFactorStretchesThePauses)
+{
+    std::string path = write_file("pauses.csv", "FILETYPE: AbsolutePositions\n1\n"
+                                                "400, 500\n400, 510\n400, 520\n");
+    struct Case {
+        const char* factor;
+        int low, high;  // wide: the machine may be busy
+    };
+    for (const Case& c : {Case{"0.5", 200, 390}, Case{"2", 800, 1500}}) {
+        harness::RunResult r = harness::run(
+            posetape_args({"PLAY", path, "0", "31", "35", c.factor}), {sim_env()}, 60000);
+        std::vector<int> times = move_times(r.output);
+        ASSERT_EQ(times.size(), 3u) << r.output;
+        // The first counts from the end of the settling pause; the others follow a frame's pause.
+        for (std::size_t i = 1; i < times.size(); ++i) {
+            EXPECT_GE(times[i], c.low) << "factor " << c.factor;
+            EXPECT_LT(times[i], c.high) << "factor " << c.factor;
+        }
+    }
+}
