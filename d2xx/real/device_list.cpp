@@ -45,8 +45,8 @@ void permission_hint(const UsbPort& port)
 {
     std::fprintf(stderr,
                  "libftd2xx: no permission to open USB device %03u/%03u (vendor 0403, product "
-                 "%04x): give your user access to it (a udev rule for vendor 0403) or run as "
-                 "root\n",
+                 "%04x): install the kit's udev rule 99-kinetron.rules and join the group "
+                 "dialout, or run as root\n",
                  (unsigned)libusb_get_bus_number(port.device),
                  (unsigned)libusb_get_device_address(port.device),
                  (unsigned)port.descriptor.idProduct);
