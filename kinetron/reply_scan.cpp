@@ -36,8 +36,9 @@ ScanResult scan_reply(const std::uint8_t* received, std::size_t count,
     bool echo_pending = false;
     const std::size_t begin = echo_length(received, count, sent, sent_count, echo_pending);
     if (echo_pending) {
-        // Only part of our own packet so far: nothing of the reply yet.
-        result.state = ScanState::Nothing;
+        // The start of our own packet: an echo still arriving, or a reply that begins like
+        // it. Either way bytes came, so at the deadline this counts as a partial packet.
+        result.state = ScanState::Partial;
         return result;
     }
     if (begin >= count)

@@ -1,0 +1,126 @@
+#include "pty_peer.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <chrono>
+
+PtyPeer::PtyPeer()
+{
+    char name[128] = {};
+    if (openpty(&master_, &slave_, name, nullptr, nullptr) == 0)
+        path_ = name;
+    // The slave stays open here too: closing the library's descriptor must not hang up the
+    // master, and the test can look at the slave's input queue.
+}
+
+PtyPeer::~PtyPeer()
+{
+    stop();
+    if (master_ >= 0)
+        close(master_);
+    if (slave_ >= 0)
+        close(slave_);
+}
+
+void PtyPeer::start(Script script)
+{
+    stopping_ = false;
+    thread_ = std::thread([this, script] { run(script); });
+}
+
+void PtyPeer::stop()
+{
+    stopping_ = true;
+    if (thread_.joinable())
+        thread_.join();
+}
+
+void PtyPeer::hang_up()
+{
+    if (master_ >= 0)
+        close(master_);
+    master_ = -1;
+}
+
+int PtyPeer::pending_on_master()
+{
+    int count = 0;
+    if (master_ < 0 || ioctl(master_, FIONREAD, &count) != 0)
+        return -1;
+    return count;
+}
+
+std::vector<Heard> PtyPeer::wait_heard(std::size_t count)
+{
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    for (;;) {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (heard_.size() >= count || std::chrono::steady_clock::now() > until)
+                return heard_;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+}
+
+void PtyPeer::run(Script script)
+{
+    Bytes buffer;
+    int speed = 0;
+    while (!stopping_ && master_ >= 0) {
+        pollfd p = {master_, POLLIN, 0};
+        const int ready = poll(&p, 1, 20);
+        if (ready < 0)
+            return;
+        if (ready == 0)
+            continue;
+        // The speed in force when the bytes became readable.
+        if (buffer.empty())
+            speed = master_speed(master_);
+        std::uint8_t chunk[512];
+        const ssize_t n = read(master_, chunk, sizeof chunk);
+        if (n < 0 && errno == EAGAIN)
+            continue;
+        if (n <= 0)
+            return;
+        buffer.insert(buffer.end(), chunk, chunk + n);
+        // Take out every whole packet: FF FF ID LEN, then LEN more bytes.
+        for (;;) {
+            std::size_t at = 0;
+            while (at + 1 < buffer.size() && !(buffer[at] == 0xFF && buffer[at + 1] == 0xFF))
+                ++at;
+            buffer.erase(buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(at));
+            if (buffer.size() < 4 || buffer.size() < 4u + buffer[3])
+                break;
+            Heard heard;
+            heard.speed = speed;
+            heard.packet.assign(buffer.begin(), buffer.begin() + 4 + buffer[3]);
+            buffer.erase(buffer.begin(), buffer.begin() + 4 + buffer[3]);
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                heard_.push_back(heard);
+            }
+            const Bytes answer = script(heard.packet);
+            if (!answer.empty() && master_ >= 0 && write(master_, answer.data(), answer.size()) < 0)
+                return;
+            if (master_ < 0)
+                return;
+        }
+    }
+}
+
+Bytes status_packet(int id, int error, const Bytes& params)
+{
+    Bytes packet = {0xFF, 0xFF, static_cast<std::uint8_t>(id),
+                    static_cast<std::uint8_t>(params.size() + 2), static_cast<std::uint8_t>(error)};
+    packet.insert(packet.end(), params.begin(), params.end());
+    unsigned sum = 0;
+    for (std::size_t i = 2; i < packet.size(); ++i)
+        sum += packet[i];
+    packet.push_back(static_cast<std::uint8_t>(~sum & 0xFF));
+    return packet;
+}
