@@ -1,6 +1,8 @@
 // PLAY on the simulated chain: console output, refused files and measured pauses.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "posetape_common.h"
 
 using namespace posetape_test;
@@ -170,4 +172,23 @@ TEST(PosetapePlay, DelayFactorStretchesThePauses)
             EXPECT_LT(times[i], c.high) << "factor " << c.factor;
         }
     }
+}
+
+TEST(PosetapePlay, EverySamplePlaysOnTheDefaultChain)
+{
+    int played = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(harness::source_path("samples"))) {
+        std::string path = entry.path().string();
+        std::string text = read_file(path);
+        ASSERT_GE(text.size(), 2u) << path;
+        EXPECT_NE(text.substr(text.size() - 2), "\n\n") << path << " ends in a blank line";
+        // Default arguments but for the pauses (a factor of 0 leaves the speeds as recorded).
+        harness::RunResult r = play({path, "0", "31", "35", "0"});
+        EXPECT_EQ(r.status, 0) << path;
+        EXPECT_EQ(r.output.find("Warning"), std::string::npos) << path;
+        EXPECT_NE(r.output.find("Resetting the desired motor speeds to 50.\n"), std::string::npos)
+            << r.output;
+        ++played;
+    }
+    EXPECT_GE(played, 3);
 }
