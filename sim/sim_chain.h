@@ -36,6 +36,11 @@ void sim_chain_discard(SimChain* chain);
  * on when the options held "trace", or when switched on here. */
 void sim_chain_set_trace(SimChain* chain, int enabled);
 
+/* Replaces the chain's clock (microseconds, monotonic) with one the caller drives: tests
+ * use it to step the servos' motion. NULL restores the real clock. */
+typedef long long (*SimClock)(void* context);
+void sim_chain_set_clock(SimChain* chain, SimClock clock, void* context);
+
 #ifdef __cplusplus
 }
 #endif

@@ -1,0 +1,187 @@
+// servosim: the simulated servo chain behind a pseudo-terminal. A tool opens the slave side
+// as its serial port; the speed it sets there is the bus speed the servos hear.
+//
+//   servosim [OPTIONS] [--link PATH] [--trace]
+//
+// The first line of standard output is the slave's path. Serves until SIGINT or SIGTERM.
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "pty_speed.h"
+#include "sim_chain.h"
+
+static volatile sig_atomic_t stop_requested = 0;
+static std::string link_path;
+static int master_fd = -1;
+static int slave_keeper_fd = -1;
+// While no client has the slave open, the master would report a hang-up at every poll.
+static const long IDLE_TICK_US = 5000;
+
+static void on_stop_signal(int) { stop_requested = 1; }
+
+static void print_usage() {
+    std::fprintf(stderr,
+                 "usage: servosim [OPTIONS] [--link PATH] [--trace]\n"
+                 "  OPTIONS: comma-separated, e.g. ids=1-3@35+7@1,timing=wire,drop=0.1,seed=7\n");
+}
+
+static bool open_pty(std::string& slave_path) {
+    master_fd = posix_openpt(O_RDWR | O_NOCTTY);
+    if (master_fd < 0 || grantpt(master_fd) != 0 || unlockpt(master_fd) != 0) {
+        std::fprintf(stderr, "servosim: cannot open a pseudo-terminal: %s\n", std::strerror(errno));
+        return false;
+    }
+    const char* name = ptsname(master_fd);
+    if (!name) {
+        std::fprintf(stderr, "servosim: no slave side: %s\n", std::strerror(errno));
+        return false;
+    }
+    slave_path = name;
+    // Raw both ways, so every byte passes unchanged even before a client sets its mode.
+    struct termios mode;
+    if (tcgetattr(master_fd, &mode) == 0) {
+        cfmakeraw(&mode);
+        tcsetattr(master_fd, TCSANOW, &mode);
+    }
+    // Holding the slave open keeps the master readable between clients: tools open and
+    // close the line one after another against one servosim.
+    slave_keeper_fd = open(name, O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (slave_keeper_fd < 0) {
+        std::fprintf(stderr, "servosim: cannot open %s: %s\n", name, std::strerror(errno));
+        return false;
+    }
+    fcntl(master_fd, F_SETFL, fcntl(master_fd, F_GETFL) | O_NONBLOCK);
+    return true;
+}
+
+static bool make_link(const std::string& slave_path) {
+    struct stat info;
+    if (lstat(link_path.c_str(), &info) == 0) {
+        if (!S_ISLNK(info.st_mode)) {
+            std::fprintf(stderr, "servosim: %s exists and is no symbolic link\n", link_path.c_str());
+            return false;
+        }
+        unlink(link_path.c_str());
+    }
+    if (symlink(slave_path.c_str(), link_path.c_str()) != 0) {
+        std::fprintf(stderr, "servosim: cannot link %s: %s\n", link_path.c_str(), std::strerror(errno));
+        return false;
+    }
+    return true;
+}
+
+static void send_due_replies(SimChain* chain) {
+    unsigned char buffer[512];
+    int count;
+    while ((count = sim_chain_take(chain, buffer, sizeof buffer)) > 0) {
+        int done = 0;
+        while (done < count) {
+            ssize_t written = write(master_fd, buffer + done, static_cast<size_t>(count - done));
+            if (written > 0) {
+                done += static_cast<int>(written);
+            } else if (written < 0 && errno == EINTR) {
+                continue;
+            } else {
+                // Nobody reads the slave and its queue is full: the bytes are lost, as on a line.
+                done = count;
+            }
+        }
+    }
+}
+
+static void serve(SimChain* chain) {
+    unsigned char buffer[4096];
+    while (!stop_requested) {
+        // A client's exclusive mode would outlive it while we hold the slave open, and lock
+        // out the next tool; the client's own lock on the file still keeps two tools apart.
+        ioctl(slave_keeper_fd, TIOCNXCL);
+        long due = sim_chain_next_due_us(chain);
+        long wait_us = due < 0 || due > IDLE_TICK_US ? IDLE_TICK_US : due;
+        struct timespec timeout = {0, wait_us * 1000L};
+        struct pollfd watch = {master_fd, POLLIN, 0};
+        int ready = ppoll(&watch, 1, &timeout, nullptr);
+        if (ready > 0 && (watch.revents & POLLIN)) {
+            ssize_t count = read(master_fd, buffer, sizeof buffer);
+            if (count > 0) {
+                long bps = pty_line_speed(master_fd);
+                sim_chain_feed(chain, buffer, static_cast<int>(count), bps);
+            } else if (count < 0 && errno != EAGAIN && errno != EINTR) {
+                struct timespec pause = {0, 1000000L};
+                nanosleep(&pause, nullptr);
+            }
+        } else if (ready > 0) {
+            struct timespec pause = {0, 1000000L};
+            nanosleep(&pause, nullptr);
+        }
+        send_due_replies(chain);
+    }
+}
+
+int main(int argc, char** argv) {
+    std::string options;
+    bool trace = false;
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        if (arg == "--trace") {
+            trace = true;
+        } else if (arg == "--link" && i + 1 < argc) {
+            link_path = argv[++i];
+        } else if (arg == "-h" || arg == "--help") {
+            print_usage();
+            return 0;
+        } else if (arg.compare(0, 2, "--") == 0 || arg == "--link") {
+            std::fprintf(stderr, "servosim: unknown argument %s\n", arg.c_str());
+            print_usage();
+            return 2;
+        } else {
+            if (!options.empty()) options += ',';
+            options += arg;
+        }
+    }
+    if (options.find("stall=") != std::string::npos) {
+        std::fprintf(stderr, "servosim: stall= works only in the process (KINETRON_DEVICE=sim:stall=ID)\n");
+        return 2;
+    }
+    char reason[512] = "";
+    SimChain* chain = sim_chain_create(options.c_str(), reason, sizeof reason);
+    if (!chain) {
+        std::fprintf(stderr, "servosim: %s\n", reason);
+        return 2;
+    }
+    if (trace) sim_chain_set_trace(chain, 1);
+
+    std::string slave_path;
+    if (!open_pty(slave_path)) return 1;
+    if (!link_path.empty() && !make_link(slave_path)) return 1;
+
+    struct sigaction action;
+    std::memset(&action, 0, sizeof action);
+    action.sa_handler = on_stop_signal;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+    signal(SIGPIPE, SIG_IGN);
+
+    std::printf("%s\n", slave_path.c_str());
+    std::fflush(stdout);
+
+    serve(chain);
+
+    if (!link_path.empty()) unlink(link_path.c_str());
+    close(slave_keeper_fd);
+    close(master_fd);
+    sim_chain_destroy(chain);
+    return 0;
+}

@@ -1,0 +1,148 @@
+#include "sim_options.h"
+
+#include <cerrno>
+#include <cstdlib>
+
+namespace sim {
+
+namespace {
+
+const int DEFAULT_BAUD = 35;
+
+std::vector<std::string> split(const std::string& text, char separator) {
+    std::vector<std::string> parts;
+    std::string::size_type start = 0;
+    for (;;) {
+        std::string::size_type end = text.find(separator, start);
+        parts.push_back(text.substr(start, end == std::string::npos ? std::string::npos : end - start));
+        if (end == std::string::npos) return parts;
+        start = end + 1;
+    }
+}
+
+// A whole decimal number in lo..hi, nothing else.
+bool parse_int(const std::string& text, long lo, long hi, long& value) {
+    if (text.empty() || text.size() > 18) return false;
+    for (char c : text)
+        if (c < '0' || c > '9') return false;
+    value = std::strtol(text.c_str(), nullptr, 10);
+    return value >= lo && value <= hi;
+}
+
+bool parse_probability(const std::string& text, double& value) {
+    if (text.empty()) return false;
+    for (char c : text)
+        if ((c < '0' || c > '9') && c != '.') return false;
+    char* end = nullptr;
+    errno = 0;
+    value = std::strtod(text.c_str(), &end);
+    return errno == 0 && end && *end == '\0' && value >= 0.0 && value <= 1.0;
+}
+
+struct PendingRange {
+    int first, last, baud;  // baud -1: the chain's baud= value
+};
+
+bool parse_id_list(const std::string& text, std::vector<PendingRange>& ranges, std::string& error) {
+    for (const std::string& item : split(text, '+')) {
+        std::string span = item;
+        int baud = -1;
+        std::string::size_type at = item.find('@');
+        if (at != std::string::npos) {
+            long number;
+            if (!parse_int(item.substr(at + 1), 0, 254, number)) {
+                error = "bad baud number in ids=" + text + " (after @ give 0..254)";
+                return false;
+            }
+            baud = static_cast<int>(number);
+            span = item.substr(0, at);
+        }
+        std::string::size_type dash = span.find('-');
+        long first, last;
+        bool ok = dash == std::string::npos
+                      ? parse_int(span, 0, 253, first) && (last = first, true)
+                      : parse_int(span.substr(0, dash), 0, 253, first) &&
+                            parse_int(span.substr(dash + 1), 0, 253, last) && first <= last;
+        if (!ok) {
+            error = "bad id range '" + span + "' in ids=" + text +
+                    " (ids are 0..253, a range is LOW-HIGH)";
+            return false;
+        }
+        ranges.push_back({static_cast<int>(first), static_cast<int>(last), baud});
+    }
+    return true;
+}
+
+} // namespace
+
+bool parse_sim_options(const char* text, SimOptions& options, std::string& error) {
+    options = SimOptions();
+    std::vector<PendingRange> ranges{{1, 18, -1}};
+    int baud = DEFAULT_BAUD;
+    std::string list = text ? text : "";
+    if (!list.empty()) {
+        for (const std::string& option : split(list, ',')) {
+            std::string::size_type equals = option.find('=');
+            std::string name = option.substr(0, equals);
+            std::string value = equals == std::string::npos ? std::string() : option.substr(equals + 1);
+            bool has_value = equals != std::string::npos;
+            long number = 0;
+            if (name == "ids" && has_value) {
+                ranges.clear();
+                if (!parse_id_list(value, ranges, error)) return false;
+            } else if (name == "baud" && has_value) {
+                if (!parse_int(value, 0, 254, number)) {
+                    error = "bad value in baud=" + value + " (a baud number 0..254)";
+                    return false;
+                }
+                baud = static_cast<int>(number);
+            } else if (name == "pos" && has_value) {
+                if (!parse_int(value, 0, 1023, number)) {
+                    error = "bad value in pos=" + value + " (a position 0..1023)";
+                    return false;
+                }
+                options.start_position = static_cast<int>(number);
+            } else if (name == "hand" && has_value && (value == "wave" || value == "still")) {
+                options.hand_wave = value == "wave";
+            } else if (name == "timing" && has_value && (value == "wire" || value == "instant")) {
+                options.wire_timing = value == "wire";
+            } else if ((name == "drop" || name == "corrupt" || name == "partial" || name == "noise") &&
+                       has_value) {
+                double p;
+                if (!parse_probability(value, p)) {
+                    error = "bad value in " + option + " (a probability from 0 to 1, e.g. 0.25)";
+                    return false;
+                }
+                (name == "drop" ? options.drop : name == "corrupt" ? options.corrupt
+                 : name == "partial" ? options.partial : options.noise) = p;
+            } else if ((name == "flaky" || name == "stall") && has_value) {
+                if (!parse_int(value, 0, 253, number)) {
+                    error = "bad value in " + option + " (a servo id 0..253)";
+                    return false;
+                }
+                (name == "flaky" ? options.flaky_id : options.stall_id) = static_cast<int>(number);
+            } else if (name == "trace" && !has_value) {
+                options.trace = true;
+            } else if (name == "seed" && has_value) {
+                if (!parse_int(value, 0, 999999999999999999L, number)) {
+                    error = "bad value in seed=" + value + " (a whole number)";
+                    return false;
+                }
+                options.seed = static_cast<std::uint64_t>(number);
+            } else if (option.empty()) {
+                error = "empty option in '" + list + "'";
+                return false;
+            } else {
+                error = "unknown option '" + option + "' (known: ids=LIST baud=N pos=N hand=wave "
+                        "timing=wire drop=P corrupt=P partial=P noise=P flaky=ID stall=ID trace seed=N)";
+                return false;
+            }
+        }
+    }
+    for (const PendingRange& range : ranges)
+        for (int id = range.first; id <= range.last; ++id)
+            options.servos.push_back({id, range.baud < 0 ? baud : range.baud});
+    return true;
+}
+
+} // namespace sim

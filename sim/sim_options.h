@@ -1,0 +1,34 @@
+// The option list of a simulated chain ("ids=1-3@35+7@1,timing=wire,seed=4"), parsed.
+#ifndef SIM_OPTIONS_H
+#define SIM_OPTIONS_H
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace sim {
+
+struct ServoPlace {
+    int id;
+    int baud;  // baud number the servo listens at
+};
+
+struct SimOptions {
+    std::vector<ServoPlace> servos;  // in the order given; an id may appear twice
+    int start_position = 512;
+    bool hand_wave = false;          // torque off: move slowly as if posed by hand
+    bool wire_timing = false;        // replies take the real wire time
+    double drop = 0, corrupt = 0, partial = 0, noise = 0;  // per reply, 0..1
+    int flaky_id = -1;               // every odd-numbered read reply of this id is lost
+    int stall_id = -1;               // a READ of this id never returns
+    bool trace = false;
+    std::uint64_t seed = 1;
+};
+
+// Fills `options` from a comma-separated list; NULL or "" gives every default.
+// False with one line of explanation in `error` on an unknown option or a bad value.
+bool parse_sim_options(const char* text, SimOptions& options, std::string& error);
+
+} // namespace sim
+
+#endif
