@@ -1,5 +1,5 @@
 // A serial port on Linux, macOS and the BSDs: raw 8N1, held exclusively, exact speeds,
-// waits with poll() against a deadline.
+// waits with poll against a deadline.
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
@@ -27,8 +27,9 @@ namespace {
 // An FTDI chip's latency timer when we cannot read it: its factory value.
 constexpr int DEFAULT_USB_LATENCY_MS = 16;
 // A reader on the far side of a pseudo-terminal (the servo simulator) must have taken the
-// bytes before their speed changes; the kernel cannot tell us when it has, so allow it this.
-constexpr std::int64_t PTY_READER_ALLOWANCE_US = 5000;
+// bytes before their speed changes; the kernel cannot tell us when it has, so allow it this
+// when it has not answered them.
+constexpr std::int64_t PTY_READER_ALLOWANCE_US = 10000;
 
 std::string resolved_path(const char* path)
 {
@@ -156,8 +157,12 @@ public:
             }
             if (p.revents & POLLIN) {
                 const ssize_t n = ::read(fd_, buffer, size);
-                if (n > 0)
+                if (n > 0) {
+                    // Whoever answers on a pseudo-terminal has read what we wrote.
+                    if (pty_)
+                        unsent_bytes_ = 0;
                     return static_cast<int>(n);
+                }
                 if (n < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK))
                     continue;
                 return -1;  // end of file or an I/O error: the device is gone

@@ -277,11 +277,13 @@ TEST_F(BusLine, AbsentServoTimesOutWithinItsTimeOut)
 {
     peer.start([](const Bytes&) { return Bytes(); });
     // Per try: 16 bytes on the wire, 508 us return delay, 1 ms; no adapter latency on a pty.
+    // No try may end early; the quickest of ten shows the time-out itself. The margin
+    // allows for a loaded machine, yet is far below what a USB adapter's latency would add.
     for (int baudnum : {1, 35, 207, 254}) {
         bus_change_baud(baudnum);
         const double expected = 16.0 * 10 * 1000 / (2000000 / (baudnum + 1)) + 0.508 + 1.0;
         std::vector<double> tries;
-        for (int i = 0; i < 5; ++i) {
+        for (int i = 0; i < 10; ++i) {
             const auto start = std::chrono::steady_clock::now();
             bus_read_word(1, ADDR_PRESENT_POSITION);
             tries.push_back(elapsed_ms(start));
@@ -289,9 +291,9 @@ TEST_F(BusLine, AbsentServoTimesOutWithinItsTimeOut)
         }
         std::sort(tries.begin(), tries.end());
         std::printf("baud number %d: time-out %.2f ms, measured min %.2f median %.2f max %.2f\n",
-                    baudnum, expected, tries.front(), tries[2], tries.back());
+                    baudnum, expected, tries.front(), tries[5], tries.back());
         EXPECT_GE(tries.front(), expected - 0.05) << baudnum;
-        EXPECT_LT(tries[2], expected + 8.0) << baudnum;
+        EXPECT_LT(tries.front(), expected + 20.0) << baudnum;
     }
 }
 

@@ -2,7 +2,9 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
 #include <pty.h>
+#include <sched.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -29,7 +31,11 @@ PtyPeer::~PtyPeer()
 void PtyPeer::start(Script script)
 {
     stopping_ = false;
+    running_ = false;
     thread_ = std::thread([this, script] { run(script); });
+    // The peer must be listening before the first packet goes out.
+    while (!running_)
+        std::this_thread::yield();
 }
 
 void PtyPeer::stop()
@@ -69,6 +75,13 @@ std::vector<Heard> PtyPeer::wait_heard(std::size_t count)
 
 void PtyPeer::run(Script script)
 {
+    // Servos answer whatever else the computer is doing; where the system allows it, the
+    // peer runs ahead of ordinary threads so a loaded machine does not make it late.
+    sched_param priority = {};
+    priority.sched_priority = 1;
+    pthread_setschedparam(pthread_self(), SCHED_FIFO, &priority);
+    running_ = true;
+
     Bytes buffer;
     int speed = 0;
     while (!stopping_ && master_ >= 0) {

@@ -50,6 +50,7 @@ private:
     std::string path_;
     std::thread thread_;
     std::atomic<bool> stopping_{false};
+    std::atomic<bool> running_{false};
     std::mutex mutex_;
     std::vector<Heard> heard_;
 };
