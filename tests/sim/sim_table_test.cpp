@@ -1,0 +1,217 @@
+// The control table of a simulated servo as a client sees it over the bus: factory values,
+// reads and writes, what is refused, status-return levels, broadcast, sync writes, reset.
+#include <gtest/gtest.h>
+
+#include "sim_test_support.h"
+
+using namespace simtest;
+
+namespace {
+
+const int ERR_RANGE = 1 << 3;
+const int ERR_INSTRUCTION = 1 << 6;
+
+Bytes whole_table(Chain& chain, int id) {
+    Bytes r = chain.read(id, 0, 50);
+    return r.size() == 56 ? Bytes(r.begin() + 5, r.end() - 1) : Bytes();
+}
+
+} // namespace
+
+TEST(SimTable, FactoryValuesAfterReset) {
+    Chain chain("ids=7,pos=300");
+    ASSERT_TRUE(chain.ok()) << chain.error();
+    // A reset is answered by the old id at the old speed, then the servo is id 1 at 1 Mbps.
+    EXPECT_EQ(chain.send(instruction(7, 6, {})), (Bytes{0xFF, 0xFF, 7, 2, 0, 0xF6}));
+    EXPECT_TRUE(chain.read(7, 3, 1).empty());
+    EXPECT_TRUE(chain.read(1, 3, 1).empty()) << "still heard at the old speed";
+    Bytes r = chain.read(1, 0, 50, BPS_1);
+    ASSERT_EQ(r.size(), 56u);
+    ASSERT_TRUE(checksum_ok(r));
+    Bytes table(r.begin() + 5, r.end() - 1);
+    auto word = [&](int a) { return table[a] | (table[a + 1] << 8); };
+    EXPECT_EQ(word(0), 12);
+    EXPECT_EQ(table[2], 24);
+    EXPECT_EQ(table[3], 1);
+    EXPECT_EQ(table[4], 1);
+    EXPECT_EQ(table[5], 250);
+    EXPECT_EQ(word(6), 0);
+    EXPECT_EQ(word(8), 1023);
+    EXPECT_EQ(table[11], 70);
+    EXPECT_EQ(table[12], 60);
+    EXPECT_EQ(table[13], 140);
+    EXPECT_EQ(word(14), 1023);
+    EXPECT_EQ(table[16], 2);
+    EXPECT_EQ(table[17], 36);
+    EXPECT_EQ(table[18], 36);
+    EXPECT_EQ(table[24], 0);
+    EXPECT_EQ(table[25], 0);
+    EXPECT_EQ((Bytes{table[26], table[27], table[28], table[29]}), (Bytes{1, 1, 32, 32}));
+    EXPECT_EQ(word(30), 300) << "goal is where the shaft stands";
+    EXPECT_EQ(word(32), 0);
+    EXPECT_EQ(word(34), 1023);
+    EXPECT_EQ(word(36), 300);
+    EXPECT_NEAR(table[42], 110, 10);
+    EXPECT_NEAR(table[43], 35, 5);
+    EXPECT_EQ(table[44], 0);
+    EXPECT_EQ(table[46], 0);
+    EXPECT_EQ(table[47], 0);
+    EXPECT_EQ(word(48), 32);
+}
+
+TEST(SimTable, ReadsAndWritesBytesAndWords) {
+    Chain chain("ids=1-2");
+    EXPECT_EQ(chain.write(1, 25, {1}), (Bytes{0xFF, 0xFF, 1, 2, 0, 0xFC}));
+    EXPECT_EQ(chain.value(1, 25, 1), 1);
+    EXPECT_EQ(chain.value(2, 25, 1), 0) << "the other servo is untouched";
+    chain.write_word(1, 32, 0x2C5);
+    EXPECT_EQ(chain.value(1, 32, 2), 0x2C5);
+    EXPECT_EQ(chain.value(1, 33, 1), 0x02) << "words are little-endian";
+    // A write of several registers in one packet: margins and slopes.
+    chain.write(2, 26, {3, 4, 5, 6});
+    EXPECT_EQ(chain.read(2, 26, 4), (Bytes{0xFF, 0xFF, 2, 6, 0, 3, 4, 5, 6, static_cast<std::uint8_t>(~(2 + 6 + 18) & 0xFF)}));
+}
+
+TEST(SimTable, RefusedWritesSetAnErrorBitAndChangeNothing) {
+    Chain chain("ids=1");
+    Bytes before = whole_table(chain, 1);
+    ASSERT_EQ(before.size(), 50u);
+    struct Case {
+        int address;
+        Bytes data;
+        int error;
+    } cases[] = {
+        {49, {1, 0}, ERR_RANGE},            // past the end of the table
+        {36, {0, 1}, ERR_INSTRUCTION},      // present position is read-only
+        {0, {13}, ERR_INSTRUCTION},         // model number
+        {10, {1}, ERR_INSTRUCTION},         // reserved
+        {30, {0, 4}, ERR_RANGE},            // goal 1024
+        {31, {4}, ERR_RANGE},               // its high byte alone making 1024+
+        {3, {254}, ERR_RANGE},              // id 254
+        {4, {255}, ERR_RANGE},              // baud number 255
+        {16, {3}, ERR_RANGE},               // status-return level 3
+        {24, {2}, ERR_RANGE},               // torque enable 2
+        {24, {1, 1, 0, 0, 0, 0, 0, 8}, ERR_RANGE},  // torque and a bad goal: all or nothing
+    };
+    for (const Case& c : cases) {
+        Bytes reply = chain.write(1, c.address, c.data);
+        ASSERT_EQ(reply.size(), 6u) << "address " << c.address;
+        EXPECT_EQ(reply[4], c.error) << "address " << c.address;
+        EXPECT_EQ(whole_table(chain, 1), before) << "address " << c.address;
+    }
+}
+
+TEST(SimTable, ReadPastTheTableAnswersRangeAndZeros) {
+    Chain chain("ids=1");
+    Bytes r = chain.read(1, 48, 4);
+    ASSERT_EQ(r.size(), 10u);
+    EXPECT_TRUE(checksum_ok(r));
+    EXPECT_EQ(r[4], ERR_RANGE);
+    EXPECT_EQ((Bytes{r[5], r[6], r[7], r[8]}), (Bytes{32, 0, 0, 0}));
+    r = chain.read(1, 60, 2);
+    ASSERT_EQ(r.size(), 8u);
+    EXPECT_EQ((Bytes{r[4], r[5], r[6]}), (Bytes{ERR_RANGE, 0, 0}));
+}
+
+TEST(SimTable, BroadcastActsOnAllAndNobodyAnswers) {
+    Chain chain("ids=1-3");
+    EXPECT_TRUE(chain.write(254, 25, {1}).empty());
+    EXPECT_TRUE(chain.read(254, 36, 2).empty());
+    EXPECT_TRUE(chain.send(instruction(254, 1, {})).empty());
+    for (int id = 1; id <= 3; ++id) EXPECT_EQ(chain.value(id, 25, 1), 1);
+}
+
+TEST(SimTable, StatusReturnLevels) {
+    Chain chain("ids=1");
+    const Bytes ping = instruction(1, 1, {});
+    // level: answers to PING, READ, WRITE
+    const bool expected[3][3] = {{true, false, false}, {true, true, false}, {true, true, true}};
+    for (int level = 0; level <= 2; ++level) {
+        chain.write(1, 16, {static_cast<std::uint8_t>(level)});
+        EXPECT_EQ(!chain.send(ping).empty(), expected[level][0]) << "level " << level;
+        EXPECT_EQ(!chain.read(1, 16, 1).empty(), expected[level][1]) << "level " << level;
+        EXPECT_EQ(!chain.write(1, 25, {0}).empty(), expected[level][2]) << "level " << level;
+    }
+    // Level 0 still acts on what it does not answer.
+    chain.write(1, 16, {0});
+    chain.write(1, 25, {1});
+    chain.write(1, 16, {2});
+    EXPECT_EQ(chain.value(1, 25, 1), 1);
+}
+
+TEST(SimTable, SyncWriteChangesOnlyTheServosItLists) {
+    Chain chain("ids=1-4,pos=100");
+    // Goals for 1 and 3 only; no reply to a synchronized write.
+    EXPECT_TRUE(chain.send(instruction(254, 131, {30, 2, 1, 0x2C, 0x01, 3, 0x90, 0x01})).empty());
+    EXPECT_EQ(chain.value(1, 30, 2), 300);
+    EXPECT_EQ(chain.value(3, 30, 2), 400);
+    EXPECT_EQ(chain.value(2, 30, 2), 100);
+    EXPECT_EQ(chain.value(4, 30, 2), 100);
+    // Writing a goal switches the torque on, for the listed servos alone.
+    EXPECT_EQ(chain.value(1, 24, 1), 1);
+    EXPECT_EQ(chain.value(2, 24, 1), 0);
+    // A trailing piece shorter than one servo's share is ignored.
+    chain.send(instruction(254, 131, {32, 2, 2, 0x64, 0x00, 4, 0x10}));
+    EXPECT_EQ(chain.value(2, 32, 2), 100);
+    EXPECT_EQ(chain.value(4, 32, 2), 0);
+}
+
+TEST(SimTable, NewIdAndBaudCountFromTheNextPacket) {
+    Chain chain("ids=5");
+    EXPECT_EQ(chain.write(5, 3, {9}), (Bytes{0xFF, 0xFF, 5, 2, 0, 0xF8})) << "answered as id 5";
+    EXPECT_TRUE(chain.read(5, 3, 1).empty());
+    EXPECT_EQ(chain.value(9, 3, 1), 9);
+    Bytes reply = chain.write(9, 4, {1});
+    EXPECT_EQ(reply, (Bytes{0xFF, 0xFF, 9, 2, 0, 0xF4})) << "answered at the old speed";
+    EXPECT_TRUE(chain.read(9, 3, 1, BPS_35).empty());
+    EXPECT_EQ(chain.value(9, 4, 1, BPS_1), 1);
+}
+
+TEST(SimTable, ServosAnswerOnlyAtTheirOwnSpeed) {
+    Chain chain("ids=1@35+2@1");
+    ASSERT_TRUE(chain.ok());
+    EXPECT_EQ(chain.value(1, 3, 1, BPS_35), 1);
+    EXPECT_EQ(chain.value(1, 3, 1, BPS_1), -1);
+    EXPECT_EQ(chain.value(2, 3, 1, BPS_1), 2);
+    EXPECT_EQ(chain.value(2, 3, 1, BPS_35), -1);
+    // Broadcast at one speed reaches only the servos at that speed.
+    chain.write(254, 25, {1}, BPS_1);
+    EXPECT_EQ(chain.value(2, 25, 1, BPS_1), 1);
+    EXPECT_EQ(chain.value(1, 25, 1, BPS_35), 0);
+}
+
+TEST(SimTable, ServosSharingAnIdCollide) {
+    Chain chain("ids=1+1+2");
+    Bytes r = chain.read(1, 36, 2);
+    ASSERT_EQ(r.size(), 8u) << "a whole packet arrives";
+    EXPECT_FALSE(checksum_ok(r)) << "but garbled";
+    // After a broadcast reset every servo is id 1 at 1 Mbps: they collide there too.
+    chain.send(instruction(254, 6, {}));
+    r = chain.read(1, 3, 1, BPS_1);
+    ASSERT_EQ(r.size(), 7u);
+    EXPECT_FALSE(checksum_ok(r));
+}
+
+TEST(SimTable, PacketsInPiecesAndAmongNoise) {
+    Chain chain("ids=1");
+    Bytes packet = instruction(1, 2, {3, 1});
+    Bytes reply;
+    for (std::uint8_t byte : Bytes{0x00, 0xFF, 0x13}) sim_chain_feed(chain.raw(), &byte, 1, BPS_35);
+    for (std::uint8_t byte : packet) {
+        sim_chain_feed(chain.raw(), &byte, 1, BPS_35);
+        Bytes part = chain.take_all();
+        reply.insert(reply.end(), part.begin(), part.end());
+    }
+    EXPECT_EQ(reply, (Bytes{0xFF, 0xFF, 1, 3, 0, 1, 0xFA}));
+    // Half a packet at another speed is lost: the rest alone forms no packet.
+    sim_chain_feed(chain.raw(), packet.data(), 4, BPS_1);
+    sim_chain_feed(chain.raw(), packet.data() + 4, static_cast<int>(packet.size()) - 4, BPS_35);
+    EXPECT_TRUE(chain.take_all().empty());
+    // A bad checksum is answered with the checksum bit, and nothing is done.
+    Bytes bad = instruction(1, 3, {25, 1});
+    bad.back() ^= 0x01;
+    Bytes answer = chain.send(bad);
+    ASSERT_EQ(answer.size(), 6u);
+    EXPECT_EQ(answer[4], 1 << 4);
+    EXPECT_EQ(chain.value(1, 25, 1), 0);
+}
