@@ -1,0 +1,155 @@
+# Installation layout, the package files other programs build against, and the packages.
+#
+#   bin/                       the tools and servosim (Windows: kinetron.dll too)
+#   lib/                       libkinetron, and linkprobe's USB backend libftd2xx (not the fake)
+#   lib/cmake/kinetron/        find_package(kinetron): imported target kinetron::kinetron
+#   lib/pkgconfig/kinetron.pc  pkg-config
+#   include/kinetron/          kinetron.h, registers.h
+#   share/kinetron/samples/    frame files that play on the simulated chain
+#   share/kinetron/            99-kinetron.rules, an example udev rule (not enabled)
+#   share/man/man1/            one page per program
+#
+# Included by the top level after every target is defined, so each install rule checks that
+# its target exists: a tool that is not built on this platform is simply left out.
+include(GNUInstallDirs)
+include(CMakePackageConfigHelpers)
+
+set(KINETRON_PROGRAMS ${KINETRON_TOOLS} servosim)
+set(KINETRON_INSTALL_CMAKEDIR ${CMAKE_INSTALL_LIBDIR}/cmake/kinetron)
+set(KINETRON_INSTALL_DATADIR ${CMAKE_INSTALL_DATADIR}/kinetron)
+
+# Installed programs find their libraries relative to their own place, so an installed tree
+# can be moved anywhere (and a distribution's multiarch libdir still works).
+if(APPLE)
+  set(kinetron_origin "@loader_path")
+else()
+  set(kinetron_origin "$ORIGIN")
+endif()
+file(RELATIVE_PATH kinetron_bin_to_lib ${CMAKE_INSTALL_FULL_BINDIR} ${CMAKE_INSTALL_FULL_LIBDIR})
+set(kinetron_program_rpath "${kinetron_origin}/${kinetron_bin_to_lib}")
+
+set(kinetron_installed_programs "")
+foreach(program ${KINETRON_PROGRAMS})
+  if(TARGET ${program})
+    if(UNIX)
+      set_target_properties(${program} PROPERTIES INSTALL_RPATH "${kinetron_program_rpath}")
+    endif()
+    install(TARGETS ${program} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+    list(APPEND kinetron_installed_programs ${program})
+  endif()
+endforeach()
+
+# The libraries need no search path of their own (libftdi1 is a system library).
+foreach(library kinetron ftd2xx_real)
+  if(TARGET ${library})
+    set_target_properties(${library} PROPERTIES INSTALL_RPATH "")
+  endif()
+endforeach()
+
+if(TARGET kinetron)
+  install(TARGETS kinetron
+          RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
+          LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
+          ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
+endif()
+# linkprobe's USB backend over libftdi1. The scripted fake is for tests and never installed.
+if(TARGET ftd2xx_real)
+  install(TARGETS ftd2xx_real LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
+endif()
+
+install(FILES ${PROJECT_SOURCE_DIR}/bus/kinetron.h ${PROJECT_SOURCE_DIR}/bus/registers.h
+        DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/kinetron)
+
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/samples/ DESTINATION ${KINETRON_INSTALL_DATADIR}/samples
+        FILES_MATCHING PATTERN "*.csv")
+
+if(NOT WIN32)
+  foreach(program ${kinetron_installed_programs})
+    set(page ${PROJECT_SOURCE_DIR}/man/${program}.1)
+    if(EXISTS ${page})
+      install(FILES ${page} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+    endif()
+  endforeach()
+endif()
+if(CMAKE_SYSTEM_NAME STREQUAL "Linux")
+  install(FILES ${PROJECT_SOURCE_DIR}/packaging/99-kinetron.rules DESTINATION ${KINETRON_INSTALL_DATADIR})
+endif()
+
+# The mingw runtime's thread library is a DLL of its own; ship it beside the programs so the
+# Windows archive runs on a machine without mingw.
+if(WIN32 AND MINGW)
+  set(winpthread_dirs "")
+  foreach(root ${CMAKE_FIND_ROOT_PATH})
+    list(APPEND winpthread_dirs ${root}/lib ${root}/bin)
+  endforeach()
+  find_file(KINETRON_WINPTHREAD_DLL libwinpthread-1.dll PATHS ${winpthread_dirs}
+            NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH)
+  if(KINETRON_WINPTHREAD_DLL)
+    install(FILES ${KINETRON_WINPTHREAD_DLL} DESTINATION ${CMAKE_INSTALL_BINDIR})
+  endif()
+endif()
+
+# find_package(kinetron) and pkg-config. Both locate the installed tree relative to their own
+# file, so they stay right after `cmake --install --prefix` anywhere and after a move.
+if(TARGET kinetron)
+  file(RELATIVE_PATH KINETRON_CONFIG_TO_PREFIX ${CMAKE_INSTALL_FULL_LIBDIR}/cmake/kinetron
+       ${CMAKE_INSTALL_PREFIX})
+  file(RELATIVE_PATH KINETRON_PC_TO_PREFIX ${CMAKE_INSTALL_FULL_LIBDIR}/pkgconfig ${CMAKE_INSTALL_PREFIX})
+  if(WIN32)
+    set(KINETRON_LIBRARY_FILE "${CMAKE_INSTALL_BINDIR}/$<TARGET_FILE_NAME:kinetron>")
+    set(KINETRON_IMPORT_FILE "${CMAKE_INSTALL_LIBDIR}/$<TARGET_LINKER_FILE_NAME:kinetron>")
+    set(KINETRON_SONAME "")
+  else()
+    set(KINETRON_LIBRARY_FILE "${CMAKE_INSTALL_LIBDIR}/$<TARGET_FILE_NAME:kinetron>")
+    set(KINETRON_IMPORT_FILE "")
+    set(KINETRON_SONAME "$<TARGET_SONAME_FILE_NAME:kinetron>")
+  endif()
+  set(kinetron_package_dir ${CMAKE_CURRENT_BINARY_DIR}/kinetron-package)
+  configure_file(${PROJECT_SOURCE_DIR}/cmake/kinetronConfig.cmake.in
+                 ${kinetron_package_dir}/kinetronConfig.cmake.gen @ONLY)
+  file(GENERATE OUTPUT ${kinetron_package_dir}/kinetronConfig.cmake
+       INPUT ${kinetron_package_dir}/kinetronConfig.cmake.gen)
+  write_basic_package_version_file(${kinetron_package_dir}/kinetronConfigVersion.cmake
+                                   VERSION ${PROJECT_VERSION} COMPATIBILITY SameMajorVersion)
+  install(FILES ${kinetron_package_dir}/kinetronConfig.cmake
+                ${kinetron_package_dir}/kinetronConfigVersion.cmake
+          DESTINATION ${KINETRON_INSTALL_CMAKEDIR})
+
+  configure_file(${PROJECT_SOURCE_DIR}/packaging/kinetron.pc.in ${kinetron_package_dir}/kinetron.pc @ONLY)
+  install(FILES ${kinetron_package_dir}/kinetron.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+endif()
+
+# Packages: `cpack` in the build directory. Linux: .deb and .tar.gz; Windows: .zip.
+set(CPACK_PACKAGE_NAME kinetron)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_VENDOR "Kinetron tool kit")
+set(CPACK_PACKAGE_CONTACT "Kinetron tool kit maintainers <kinetron@localhost>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
+    "Console tools and library for chains of smart servos on a half-duplex serial bus")
+set(CPACK_PACKAGE_DESCRIPTION
+    "Record a motion posed by hand and play it back, watch joint positions, swing one servo, \
+read and write registers, switch torque, change baud numbers, factory-reset servos, find every \
+servo on the bus and probe the USB adapter; with a simulated servo chain for trying it all \
+without hardware, and the servo bus library for programs of your own.")
+set(CPACK_STRIP_FILES OFF)
+if(WIN32)
+  set(CPACK_GENERATOR ZIP)
+  set(CPACK_SYSTEM_NAME win64)
+elseif(APPLE)
+  set(CPACK_GENERATOR TGZ)
+else()
+  set(CPACK_GENERATOR DEB TGZ)
+endif()
+
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+# dpkg-shlibdeps reads the libraries every program needs; our own two are in the package.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
+
+# Package what is built: cpack and `cmake --install` never start a build of their own (the
+# default would first build every target, the tests included).
+set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY ON)
+
+include(CPack)
