@@ -128,9 +128,15 @@ void PtyPeer::run(Script script)
 
 Bytes status_packet(int id, int error, const Bytes& params)
 {
-    Bytes packet = {0xFF, 0xFF, static_cast<std::uint8_t>(id),
-                    static_cast<std::uint8_t>(params.size() + 2), static_cast<std::uint8_t>(error)};
-    packet.insert(packet.end(), params.begin(), params.end());
+    Bytes packet;
+    packet.reserve(params.size() + 6);
+    packet.push_back(0xFF);
+    packet.push_back(0xFF);
+    packet.push_back(static_cast<std::uint8_t>(id));
+    packet.push_back(static_cast<std::uint8_t>(params.size() + 2));
+    packet.push_back(static_cast<std::uint8_t>(error));
+    for (std::uint8_t byte : params)
+        packet.push_back(byte);
     unsigned sum = 0;
     for (std::size_t i = 2; i < packet.size(); ++i)
         sum += packet[i];
