@@ -86,7 +86,8 @@ TEST(SimWireTiming, OverServosimThePtyAddsItsRoundTrip) {
                         "p99 %8.1f  (pty adds about %.0f us)  failed %d\n",
                         timing, c.baud, 2 * c.delay_units, model, f.min_us, f.median_us, f.p99_us,
                         f.median_us - model, f.failures);
-            EXPECT_GE(f.min_us, model * 0.99);
+            // A late reply can pass for the next one's, so only the median must not be early.
+            EXPECT_GE(f.median_us, model * 0.99);
         }
     }
 }

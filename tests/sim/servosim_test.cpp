@@ -1,0 +1,103 @@
+// servosim as a program: its first line, the link, the trace, clients coming and going,
+// and how it ends.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "kinetron.h"
+#include "pty_session.h"
+
+namespace {
+
+bool open_bus(const std::string& device, int baud) {
+    setenv("KINETRON_DEVICE", device.c_str(), 1);
+    if (!bus_open()) return false;
+    bus_change_baud(baud);
+    return true;
+}
+
+// A read that a busy machine may delay past the time-out is tried again.
+int read_byte(int id, int address) {
+    for (int i = 0; i < 10; ++i) {
+        int value = bus_read_byte(id, address);
+        if (bus_result() == 1) return value;
+    }
+    return -1;
+}
+
+} // namespace
+
+TEST(Servosim, LinkPointsAtTheSlaveUntilTerminated) {
+    const std::string link = harness::temp_dir() + "/servo-line";
+    harness::Process sim;
+    ASSERT_TRUE(sim.start({harness::bin_path("servosim"), "ids=3", "--link", link}));
+    ASSERT_TRUE(sim.wait_for_stdout("\n"));
+    const std::string slave = sim.stdout_text().substr(0, sim.stdout_text().find('\n'));
+    EXPECT_EQ(slave.rfind("/dev/", 0), 0u) << slave;
+    char target[256] = "";
+    ssize_t length = readlink(link.c_str(), target, sizeof target - 1);
+    ASSERT_GT(length, 0);
+    EXPECT_EQ(std::string(target, static_cast<std::size_t>(length)), slave);
+
+    ASSERT_TRUE(open_bus(link, 35)) << "a tool can use the link as its device";
+    EXPECT_EQ(read_byte(3, 3), 3);
+    bus_close();
+
+    sim.signal(SIGTERM);
+    EXPECT_EQ(sim.wait_exit(), 0);
+    struct stat info;
+    EXPECT_NE(lstat(link.c_str(), &info), 0) << "the link is gone";
+}
+
+TEST(Servosim, ServesClientsOneAfterAnotherWithState) {
+    harness::Servosim sim("ids=4");
+    ASSERT_FALSE(sim.device().empty());
+    for (int client = 0; client < 6; ++client) {
+        ASSERT_TRUE(open_bus(sim.device(), 35)) << "client " << client;
+        EXPECT_EQ(read_byte(4, 25), client % 2) << "the LED the last client left";
+        bus_write_byte(4, 25, (client + 1) % 2);
+        bus_close();
+    }
+    sim.process().signal(SIGINT);
+    EXPECT_EQ(sim.process().wait_exit(), 0);
+}
+
+TEST(Servosim, TraceDecodesPacketsAndReplies) {
+    harness::Servosim sim("ids=1-2,drop=0", true);
+    ASSERT_FALSE(sim.device().empty());
+    ASSERT_TRUE(open_bus(sim.device(), 1));  // nobody at 1 Mbps: no reply
+    bus_read_word(1, 36);
+    bus_change_baud(35);
+    EXPECT_EQ(read_byte(2, 3), 2);
+    bus_write_word(1, 30, 512);
+    bus_read_byte(1, 60);
+    bus_close();
+    const std::string expected[] = {
+        "-> 1000000 bps  READ id 1  address 36  count 2  [FF FF 01 04 02 24 02 D2]\n"
+        "   no servo listens at this speed and id\n",
+        "-> 55555 bps  READ id 2  address 3  count 1  [FF FF 02 04 02 03 01 F3]\n"
+        "<- id 2  err 0x00 (none)  data 02  [FF FF 02 03 00 02 F8]\n",
+        "-> 55555 bps  WRITE id 1  address 30  values 00 02 (word 512)  [FF FF 01 05 03 1E 00 02 D6]\n"
+        "<- id 1  err 0x00 (none)  [FF FF 01 02 00 FC]\n",
+        "<- id 1  err 0x08 (range)  data 00  [FF FF 01 03 08 00 F3]\n",
+    };
+    for (const std::string& text : expected) {
+        EXPECT_TRUE(sim.process().wait_for_stderr(text, 5000)) << sim.trace();
+    }
+}
+
+TEST(Servosim, RefusesBadOptionsAndStall) {
+    for (const char* options : {"ids=0-254", "stall=1", "speed=9"}) {
+        harness::Process sim;
+        ASSERT_TRUE(sim.start({harness::bin_path("servosim"), options}));
+        EXPECT_EQ(sim.wait_exit(), 2) << options;
+        EXPECT_EQ(sim.stdout_text(), "") << options;
+        const std::string err = sim.stderr_text();
+        EXPECT_EQ(err.find('\n'), err.size() - 1) << "one line: " << err;
+    }
+}
