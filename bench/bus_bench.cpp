@@ -1,0 +1,52 @@
+// bus_bench: how close the kit comes to what the wire allows. Runs the real programs and
+// the real serial path against servosim (and, for playback, against a timestamping peer)
+// and prints one table row per figure with its model value and their ratio, then one
+// SUMMARY line. Takes about a minute and a half.
+//
+//   bus_bench [all | sim | exchange | scan | rec | play | servoscan] ...
+#include <cstdio>
+#include <cstring>
+
+#include "bench_report.h"
+#include "exchange_bench.h"
+#include "play_bench.h"
+#include "posetape_bench.h"
+#include "sim_accuracy.h"
+
+static bool wanted(int argc, char** argv, const char* part)
+{
+    if (argc < 2)
+        return true;
+    for (int i = 1; i < argc; ++i)
+        if (std::strcmp(argv[i], "all") == 0 || std::strcmp(argv[i], part) == 0)
+            return true;
+    return false;
+}
+
+int main(int argc, char** argv)
+{
+    static const char* const parts[] = {"all", "sim", "exchange", "scan", "rec", "play", "servoscan"};
+    for (int i = 1; i < argc; ++i) {
+        bool known = false;
+        for (const char* part : parts)
+            known = known || std::strcmp(argv[i], part) == 0;
+        if (!known) {
+            std::fprintf(stderr, "usage: bus_bench [all | sim | exchange | scan | rec | play | servoscan] ...\n");
+            return 2;
+        }
+    }
+    if (wanted(argc, argv, "sim"))
+        bench::run_sim_accuracy();
+    if (wanted(argc, argv, "exchange"))
+        bench::run_exchange_bench();
+    if (wanted(argc, argv, "scan"))
+        bench::run_scan_bench();
+    if (wanted(argc, argv, "rec"))
+        bench::run_recording_bench();
+    if (wanted(argc, argv, "play"))
+        bench::run_play_bench();
+    if (wanted(argc, argv, "servoscan"))
+        bench::run_servoscan_bench();
+    bench::print_report();
+    return 0;
+}

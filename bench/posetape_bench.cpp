@@ -1,0 +1,169 @@
+#include "posetape_bench.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "bench_model.h"
+#include "bench_report.h"
+#include "kinetron.h"
+#include "pty_session.h"
+
+namespace bench {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// No servo listens at any baud number the scans use: one servo at baud number 0, which
+// hears nothing sent at another speed.
+const char* const EMPTY_BUS = "ids=253@0,timing=wire";
+constexpr int SERVOS = 18;
+constexpr int RECORD_SECONDS = 3;
+constexpr int BYTE_READ_REPLY_BYTES = 7;
+constexpr int PING_BYTES = 6;
+
+double seconds_since(Clock::time_point start)
+{
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+struct Recording {
+    int frames = 0;          // frame lines in the file
+    long timed_ms = 0;       // sum of the delays of every frame but the first
+    int failed_values = 0;   // values written as result codes
+};
+
+Recording read_recording(const std::string& path)
+{
+    Recording rec;
+    std::ifstream in(path);
+    std::string line;
+    int number = 0;
+    while (std::getline(in, line)) {
+        if (++number <= 2 || line.empty())
+            continue;  // the type line and the ID line
+        ++rec.frames;
+        if (rec.frames > 1)
+            rec.timed_ms += std::atol(line.c_str());
+        for (std::size_t at = line.find("rx"); at != std::string::npos; at = line.find("rx", at + 2))
+            ++rec.failed_values;
+    }
+    return rec;
+}
+
+// Sets the return delay of every servo of the chain through a broadcast write.
+bool set_chain_return_delay(const harness::Servosim& sim, int value)
+{
+    setenv("KINETRON_DEVICE", sim.device().c_str(), 1);
+    bool ok = bus_open() != 0;
+    if (ok) {
+        bus_change_baud(1);
+        bus_write_byte(254, 5, value);
+        ok = bus_read_byte(SERVOS, 5) == value && bus_result() == 1;
+        bus_close();
+    }
+    unsetenv("KINETRON_DEVICE");
+    return ok;
+}
+
+// Records the chain for a few seconds; frames per second, 0 on failure.
+double record_fps(const harness::Servosim& sim, const std::string& file, Recording& rec)
+{
+    harness::PtySession session;
+    if (!session.start({harness::bin_path("posetape"), "REC", file, "1", std::to_string(SERVOS),
+                        "1", "0"},
+                       {sim.env()}) ||
+        !session.wait_for("Found 18 Kinetron motors", 20000)) {
+        std::fprintf(stderr, "bench: posetape REC did not find the servos:\n%s\n",
+                     session.output().c_str());
+        return 0;
+    }
+    // A measuring window, not a wait for an event: the frame lines carry their own times.
+    std::this_thread::sleep_for(std::chrono::seconds(RECORD_SECONDS));
+    session.send(harness::KEY_ESC);
+    session.wait_exit(10000);
+    rec = read_recording(file);
+    if (rec.frames < 2 || rec.timed_ms <= 0)
+        return 0;
+    return (rec.frames - 1) * 1000.0 / static_cast<double>(rec.timed_ms);
+}
+
+double recording_row(const harness::Servosim& sim, const std::string& file, int return_delay)
+{
+    Recording rec;
+    const double fps = record_fps(sim, file, rec);
+    const double exchange_us = wire_us(READ_PACKET_BYTES + WORD_REPLY_BYTES, 1) + 2.0 * return_delay;
+    const double limit = 1e6 / (2 * SERVOS * exchange_us);
+    char figure[80];
+    std::snprintf(figure, sizeof figure, "REC 18 servos, baud 1, delay %d us", 2 * return_delay);
+    report_row(figure, fps, limit, "frames/s");
+    char note[160];
+    std::snprintf(note, sizeof note, "%s: %d frames, %d values failed", figure, rec.frames,
+                  rec.failed_values);
+    report_note(note);
+    return limit > 0 ? fps / limit : 0;
+}
+
+} // namespace
+
+void run_scan_bench()
+{
+    harness::Servosim sim(EMPTY_BUS);
+    const std::string file = harness::temp_dir() + "/scan.csv";
+    harness::PtySession session;
+    const Clock::time_point start = Clock::now();
+    if (!session.start({harness::bin_path("posetape"), "REC", file, "0", "253", "1", "0"},
+                       {sim.env()}) ||
+        !session.wait_for("Found 0", 60000)) {
+        std::fprintf(stderr, "bench: posetape REC discovery did not end:\n%s\n",
+                     session.output().c_str());
+        return;
+    }
+    const double seconds = seconds_since(start);
+    session.wait_exit(10000);
+    // Five torque-off broadcasts with two 10 ms pauses each, then ten tries of 254 ids.
+    const double model = 0.1 + 254 * 10 *
+        (wire_us(READ_PACKET_BYTES + BYTE_READ_REPLY_BYTES, 1) + LONGEST_RETURN_DELAY_US + 1000) / 1e6;
+    report_row("REC discovery of ids 0-253, empty bus", seconds, model, "s");
+    report_summary("scan_s", seconds, 2);
+}
+
+void run_recording_bench()
+{
+    harness::Servosim sim("ids=1-18,baud=1,timing=wire");
+    if (sim.device().empty())
+        return;
+    const std::string dir = harness::temp_dir();
+    report_summary("rec_ratio", recording_row(sim, dir + "/rec.csv", 250), 3);
+    if (!set_chain_return_delay(sim, 0)) {
+        std::fprintf(stderr, "bench: the chain does not take return delay 0\n");
+        return;
+    }
+    report_summary("rec_ratio_rd0", recording_row(sim, dir + "/rec_rd0.csv", 0), 3);
+}
+
+void run_servoscan_bench()
+{
+    harness::Servosim sim(EMPTY_BUS);
+    harness::PtySession session;
+    const Clock::time_point start = Clock::now();
+    if (!session.start({harness::bin_path("servoscan")}, {sim.env()}) ||
+        session.wait_exit(60000) < 0) {
+        std::fprintf(stderr, "bench: servoscan did not end\n");
+        return;
+    }
+    const double seconds = seconds_since(start);
+    // One ping an id, no retry, at each of the ten baud numbers, 10 ms after each change.
+    double model = 0;
+    for (int baudnum : {1, 3, 4, 7, 9, 16, 34, 35, 103, 207})
+        model += 0.01 + 254 * (wire_us(2 * PING_BYTES, baudnum) + LONGEST_RETURN_DELAY_US + 1000) / 1e6;
+    report_row("servoscan, ten baud numbers, empty bus", seconds, model, "s");
+    report_summary("servoscan_s", seconds, 2);
+}
+
+} // namespace bench

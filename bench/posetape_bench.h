@@ -1,0 +1,14 @@
+// posetape and servoscan run as a person runs them, under a pseudo-terminal against
+// servosim: discovery on an empty bus, recording of 18 servos, the default servoscan.
+#ifndef POSETAPE_BENCH_H
+#define POSETAPE_BENCH_H
+
+namespace bench {
+
+void run_scan_bench();
+void run_recording_bench();
+void run_servoscan_bench();
+
+} // namespace bench
+
+#endif

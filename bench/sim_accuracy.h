@@ -1,0 +1,12 @@
+// How closely servosim keeps to the wire model on its own: a client that spins on the
+// line (no poll, no sleep, so no wake-up delay of its own) times word reads.
+#ifndef SIM_ACCURACY_H
+#define SIM_ACCURACY_H
+
+namespace bench {
+
+void run_sim_accuracy();
+
+} // namespace bench
+
+#endif
