@@ -104,10 +104,11 @@ TEST(SwingtestArgs, OutOfRangeArgumentsAreRefused) {
         {{"1", "35", "5", "-2"}, called(1, 35, 5, -2)},
     };
     for (Case& c : cases) {
-        c.args.insert(c.args.begin(), harness::bin_path("swingtest"));
-        harness::RunResult r = harness::run(c.args, {"KINETRON_DEVICE=sim"});
-        EXPECT_EQ(r.status, 1) << c.echo;
-        EXPECT_EQ(r.output, USAGE + c.echo + "bad args!\n");
+        PtySession s;
+        start(s, c.args, "sim");
+        EXPECT_EQ(s.wait_exit(10000), 1) << c.echo;
+        EXPECT_EQ(s.output(), USAGE + c.echo + "bad args!\n");
+        EXPECT_TRUE(s.terminal_restored());
     }
 }
 
