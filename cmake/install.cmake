@@ -39,6 +39,12 @@ foreach(program ${KINETRON_PROGRAMS})
   endif()
 endforeach()
 
+# Programs outside the kit link libkinetron.so.1: a future release that changes the
+# operations gets a new number instead of breaking them silently.
+if(TARGET kinetron AND NOT WIN32)
+  set_target_properties(kinetron PROPERTIES VERSION ${PROJECT_VERSION} SOVERSION ${PROJECT_VERSION_MAJOR})
+endif()
+
 # The libraries need no search path of their own (libftdi1 is a system library).
 foreach(library kinetron ftd2xx_real)
   if(TARGET ${library})
@@ -144,9 +150,18 @@ endif()
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-# dpkg-shlibdeps reads the libraries every program needs; our own two are in the package.
-set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
+# dpkg-shlibdeps (Debian: dpkg-dev, with file) reads the libraries every program needs; our
+# own two are in the package. Without it, the dependencies are named by hand.
+find_program(KINETRON_DPKG_SHLIBDEPS dpkg-shlibdeps)
+find_program(KINETRON_FILE_PROGRAM file)
+if(KINETRON_DPKG_SHLIBDEPS AND KINETRON_FILE_PROGRAM)
+  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+else()
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libstdc++6, libgcc-s1")
+  if(TARGET ftd2xx_real)
+    string(APPEND CPACK_DEBIAN_PACKAGE_DEPENDS ", libftdi1-2 (>= 1.5)")
+  endif()
+endif()
 
 # Package what is built: cpack and `cmake --install` never start a build of their own (the
 # default would first build every target, the tests included).
