@@ -148,6 +148,8 @@ bool arg_is_yes(const char* text)
 
 bool in_range(int value, int lo, int hi)
 {
-    unsigned v = static_cast<unsigned>(value);
-    return v >= static_cast<unsigned>(lo) && v <= static_cast<unsigned>(hi);
+    // Shifted so the range starts at 0, one unsigned comparison covers both ends: a value
+    // below lo wraps around to a large number. Works for ranges that start below 0 too.
+    return static_cast<unsigned>(value) - static_cast<unsigned>(lo) <=
+           static_cast<unsigned>(hi) - static_cast<unsigned>(lo);
 }

@@ -156,6 +156,14 @@ TEST(Arguments, RangesCompareAsUnsigned)
     EXPECT_TRUE(in_range(1, 1, 255));
     EXPECT_TRUE(in_range(60, 0, 60));
     EXPECT_FALSE(in_range(61, 0, 60));
+    // Ranges that start below 0: a position that may be -1, a byte that may be negative.
+    EXPECT_TRUE(in_range(-1, -1, 1023));
+    EXPECT_TRUE(in_range(1023, -1, 1023));
+    EXPECT_FALSE(in_range(-2, -1, 1023));
+    EXPECT_FALSE(in_range(1024, -1, 1023));
+    EXPECT_TRUE(in_range(-128, -128, 255));
+    EXPECT_FALSE(in_range(-129, -128, 255));
+    EXPECT_FALSE(in_range(INT_MAX, -32767, 65535));
 }
 
 } // namespace
