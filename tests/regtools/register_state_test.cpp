@@ -121,3 +121,18 @@ TEST(Linkspeed, CyclesAtTheOldSpeedAndTheServoMovesToTheNew)
 }
 
 } // namespace
+
+namespace {
+
+// linkspeed only ends from outside; its finished cycles must not wait in a pipe's buffer
+// (unflushed, the first 4 KiB would take some fifty cycles, five seconds or more).
+TEST(Linkspeed, CyclesReachAPipeBeforeTheToolIsStopped)
+{
+    harness::Process p;
+    ASSERT_TRUE(p.start({harness::bin_path("linkspeed"), "1", "35", "1"}, {"KINETRON_DEVICE=sim:ids=1@35"}));
+    EXPECT_TRUE(p.wait_for_stdout("Trying again ...\n", 2500)) << p.stdout_text();
+    p.signal(SIGTERM);
+    EXPECT_EQ(p.wait_exit(), 128 + SIGTERM);
+}
+
+} // namespace
