@@ -37,6 +37,7 @@ void reset_burst(int speed)
 
 bool confirmed()
 {
+    std::fflush(stdout); /* the question must be on screen before the wait for a key */
     int key = _getch();
     return key == 'y' || key == 'Y';
 }
