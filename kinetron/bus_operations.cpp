@@ -21,12 +21,13 @@ using kinetron::PacketBuilder;
 constexpr int INITIAL_BITS_PER_SECOND = 1000000;
 
 // Plain objects only: the watchdog may end the process while the main thread is inside
-// an exchange, and no destructor may pull the line away from under it.
+// an exchange, and no destructor run by exit may pull the line or a buffer from under it.
 Line* g_line = nullptr;
 PacketBuilder g_packet;
 int g_result = RESULT_SENT;
 int g_bits_per_second = INITIAL_BITS_PER_SECOND;
-std::vector<std::uint8_t> g_reply;
+std::uint8_t g_reply[kinetron::MAX_REPLY_PARAMS];
+int g_reply_count = 0;
 
 bool valid_id(int id) { return id >= 0 && id <= ID_BROADCAST; }
 
@@ -47,7 +48,7 @@ int transfer_packet()
         (instruction == INST_READ && g_packet.highest_param >= 1) ? g_packet.params[1] : 0;
     exchange.bits_per_second = g_bits_per_second;
     g_packet.clear();
-    return kinetron::run_exchange(g_line, exchange, g_reply);
+    return kinetron::run_exchange(g_line, exchange, g_reply, g_reply_count);
 }
 
 // READ of `count` bytes: the value (low byte first) when the code is 1, else -1.
@@ -64,11 +65,11 @@ int read_register(int id, int address, int count)
     g_packet.set_param(1, count);
     g_packet.length = 4;
     g_result = transfer_packet();
-    if (g_result != RESULT_SUCCESS || static_cast<int>(g_reply.size()) != count)
+    if (g_result != RESULT_SUCCESS || g_reply_count != count)
         return -1;
     int value = 0;
     for (int i = count - 1; i >= 0; --i)
-        value = (value << 8) | g_reply[static_cast<std::size_t>(i)];
+        value = (value << 8) | g_reply[i];
     return value;
 }
 

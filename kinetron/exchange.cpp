@@ -1,5 +1,7 @@
 #include "exchange.h"
 
+#include <algorithm>
+
 #include "registers.h"
 #include "clock.h"
 #include "reply_scan.h"
@@ -24,9 +26,10 @@ void drop_late_bytes(Line* line)
 
 } // namespace
 
-int run_exchange(Line* line, const Exchange& exchange, std::vector<std::uint8_t>& reply_params)
+int run_exchange(Line* line, const Exchange& exchange, std::uint8_t* reply_params,
+                 int& reply_count)
 {
-    reply_params.clear();
+    reply_count = 0;
     if (line == nullptr || exchange.packet == nullptr)
         return RESULT_TX_FAIL;
 
@@ -69,7 +72,8 @@ int run_exchange(Line* line, const Exchange& exchange, std::vector<std::uint8_t>
         const ScanResult scan = scan_reply(received.data(), filled, packet.data(), packet.size(),
                                            exchange.expect_id, exchange.expect_params);
         if (scan.state == ScanState::Good) {
-            reply_params.assign(scan.params, scan.params + scan.param_count);
+            std::copy(scan.params, scan.params + scan.param_count, reply_params);
+            reply_count = scan.param_count;
             return RESULT_SUCCESS;
         }
     }

@@ -18,9 +18,14 @@ struct Exchange {
     int bits_per_second = 1000000;
 };
 
+// Most parameter bytes a reply can carry.
+constexpr int MAX_REPLY_PARAMS = 253;
+
 // Result code 0..3, 5..7 (4 is decided before anything reaches the line). On code 1 the
-// reply's parameters are in `reply_params`.
-int run_exchange(Line* line, const Exchange& exchange, std::vector<std::uint8_t>& reply_params);
+// reply's parameters are in `reply_params` (room for MAX_REPLY_PARAMS), their count in
+// `reply_count`.
+int run_exchange(Line* line, const Exchange& exchange, std::uint8_t* reply_params,
+                 int& reply_count);
 
 } // namespace kinetron
 
