@@ -157,6 +157,11 @@ elif quietly cpack --config "$build/CPackConfig.cmake" -B "$work/packages" -G "D
             grep -q '^usr/lib/\(.*/\)\{0,1\}libftd2xx\.so' "$work/deb.list" || missing="$missing libftd2xx.so"
         fi
         unwanted=$(grep -E '(fake|libgtest|/gtest|_test$|/tests?/|^etc/|d2xx-|harness)' "$work/deb.list")
+        # The unpacked package works where it lands, as the installed tree does.
+        dpkg-deb -x "$deb" "$work/deb-root"
+        got=$(KINETRON_DEVICE=sim "$work/deb-root/usr/bin/regword" 1 35 36 </dev/null 2>&1 | tail -n 1)
+        [ "$got" = "Now: 512 512 512 512 512 512 512 512 512 512 " ] ||
+            fail "regword unpacked from the .deb printed '$got'"
         if [ -z "$missing" ] && [ -z "$unwanted" ]; then
             pass "$(basename "$deb"): $(grep -cv '/$' "$work/deb.list") files, all expected, nothing extra; Depends: $(dpkg-deb -f "$deb" Depends)"
         else
