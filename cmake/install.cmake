@@ -69,13 +69,30 @@ install(FILES ${PROJECT_SOURCE_DIR}/bus/kinetron.h ${PROJECT_SOURCE_DIR}/bus/reg
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/samples/ DESTINATION ${KINETRON_INSTALL_DATADIR}/samples
         FILES_MATCHING PATTERN "*.csv")
 
+# Manual pages, compressed as distributions ship them (gzip -n: the same bytes on every build).
 if(NOT WIN32)
+  find_program(KINETRON_GZIP gzip)
+  set(compressed_pages "")
   foreach(program ${kinetron_installed_programs})
     set(page ${PROJECT_SOURCE_DIR}/man/${program}.1)
-    if(EXISTS ${page})
+    if(NOT EXISTS ${page})
+      continue()
+    endif()
+    if(KINETRON_GZIP)
+      set(compressed ${CMAKE_CURRENT_BINARY_DIR}/man/${program}.1.gz)
+      add_custom_command(OUTPUT ${compressed}
+                         COMMAND ${CMAKE_COMMAND} -E copy ${page} ${CMAKE_CURRENT_BINARY_DIR}/man/${program}.1
+                         COMMAND ${KINETRON_GZIP} -9 -n -f ${CMAKE_CURRENT_BINARY_DIR}/man/${program}.1
+                         DEPENDS ${page} VERBATIM)
+      list(APPEND compressed_pages ${compressed})
+      install(FILES ${compressed} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+    else()
       install(FILES ${page} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
     endif()
   endforeach()
+  if(compressed_pages)
+    add_custom_target(man_pages_compressed ALL DEPENDS ${compressed_pages})
+  endif()
 endif()
 if(CMAKE_SYSTEM_NAME STREQUAL "Linux")
   install(FILES ${PROJECT_SOURCE_DIR}/packaging/99-kinetron.rules DESTINATION ${KINETRON_INSTALL_DATADIR})

@@ -50,7 +50,7 @@ mkdir -p "$work/moved" && mv "$staged" "$prefix"
 
 for program in $programs; do
     [ -x "$prefix/bin/$program" ] || fail "bin/$program is not installed"
-    [ -f "$prefix/share/man/man1/$program.1" ] || fail "share/man/man1/$program.1 is not installed"
+    man -M "$prefix/share/man" -w "$program" >/dev/null 2>&1 || fail "man does not find the page of $program"
 done
 pc_file=$(find "$prefix" -name kinetron.pc -path '*/pkgconfig/*' | head -n 1)
 config_file=$(find "$prefix" -name kinetronConfig.cmake | head -n 1)
@@ -145,7 +145,7 @@ elif quietly cpack --config "$build/CPackConfig.cmake" -B "$work/packages" -G "D
         missing=""
         for program in $programs; do
             grep -qx "usr/bin/$program" "$work/deb.list" || missing="$missing usr/bin/$program"
-            grep -qx "usr/share/man/man1/$program.1" "$work/deb.list" || missing="$missing $program.1"
+            grep -qx "usr/share/man/man1/$program.1.gz" "$work/deb.list" || missing="$missing $program.1.gz"
         done
         for pattern in 'usr/lib/\(.*/\)\{0,1\}libkinetron\.so.*' 'usr/include/kinetron/kinetron\.h' \
                        'usr/include/kinetron/registers\.h' 'usr/lib/.*cmake/kinetron/kinetronConfig\.cmake' \
