@@ -31,7 +31,7 @@ bool arguments_in_range()
 {
     return in_range(id, 0, SERVO_ID_MAX) && in_range(baudnum, 0, BAUDNUM_MAX) &&
            in_range(offsetAddr, 0, ADDRESS_MAX) &&
-           (tool->value_min <= value && value <= tool->value_max); /* a range below 0 */
+           in_range(value, tool->value_min, tool->value_max);
 }
 
 } // namespace
