@@ -54,7 +54,7 @@ TEST(Factoryclear, AnyOtherKeyDoesNothing)
 {
     for (const char* key : {"n", "\n", "x"}) {
         harness::Process p;
-        EXPECT_EQ(run_traced(p, {"factoryclear", "254", "1"}, "", key), 0);
+        EXPECT_EQ(run_traced(p, {"factoryclear", "254", "255"}, "", key), 0);
         EXPECT_EQ(p.stdout_text(), CLEAR_USAGE + prompt(254) + "Nothing was done to the motor. Have a nice day.\n");
         EXPECT_EQ(count_lines_with(p.stderr_text(), TRACE_PACKET), 0) << p.stderr_text();
     }
