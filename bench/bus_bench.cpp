@@ -13,6 +13,19 @@
 #include "posetape_bench.h"
 #include "sim_accuracy.h"
 
+// The machine's load average (one minute), or -1 where it cannot be read: a busy
+// machine delays every wake-up, and the figures with it.
+static double load_average()
+{
+    double load = -1;
+    if (FILE* in = std::fopen("/proc/loadavg", "r")) {
+        if (std::fscanf(in, "%lf", &load) != 1)
+            load = -1;
+        std::fclose(in);
+    }
+    return load;
+}
+
 static bool wanted(int argc, char** argv, const char* part)
 {
     if (argc < 2)
@@ -35,6 +48,7 @@ int main(int argc, char** argv)
             return 2;
         }
     }
+    const double load_before = load_average();
     if (wanted(argc, argv, "sim"))
         bench::run_sim_accuracy();
     if (wanted(argc, argv, "exchange"))
@@ -47,6 +61,10 @@ int main(int argc, char** argv)
         bench::run_play_bench();
     if (wanted(argc, argv, "servoscan"))
         bench::run_servoscan_bench();
+    char note[120];
+    std::snprintf(note, sizeof note, "load average (1 min) at the start %.2f, at the end %.2f",
+                  load_before, load_average());
+    bench::report_note(note);
     bench::print_report();
     return 0;
 }

@@ -36,6 +36,7 @@ struct Recording {
     int frames = 0;          // frame lines in the file
     long timed_ms = 0;       // sum of the delays of every frame but the first
     int failed_values = 0;   // values written as result codes
+    std::vector<double> delays;  // of every frame but the first
 };
 
 Recording read_recording(const std::string& path)
@@ -48,8 +49,10 @@ Recording read_recording(const std::string& path)
         if (++number <= 2 || line.empty())
             continue;  // the type line and the ID line
         ++rec.frames;
-        if (rec.frames > 1)
+        if (rec.frames > 1) {
             rec.timed_ms += std::atol(line.c_str());
+            rec.delays.push_back(std::atof(line.c_str()));
+        }
         for (std::size_t at = line.find("rx"); at != std::string::npos; at = line.find("rx", at + 2))
             ++rec.failed_values;
     }
@@ -103,8 +106,11 @@ double recording_row(const harness::Servosim& sim, const std::string& file, int 
     std::snprintf(figure, sizeof figure, "REC 18 servos, baud 1, delay %d us", 2 * return_delay);
     report_row(figure, fps, limit, "frames/s");
     char note[160];
-    std::snprintf(note, sizeof note, "%s: %d frames, %d values failed", figure, rec.frames,
-                  rec.failed_values);
+    // The frame times are whole milliseconds: the median shows what a frame takes when
+    // nothing else on the machine gets in the way, the mean what it took on average.
+    std::snprintf(note, sizeof note, "%s: %d frames, %d values failed, frame median %.0f ms, p90 %.0f ms",
+                  figure, rec.frames, rec.failed_values, median(rec.delays),
+                  percentile(rec.delays, 90));
     report_note(note);
     return limit > 0 ? fps / limit : 0;
 }
