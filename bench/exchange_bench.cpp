@@ -68,9 +68,9 @@ void present_reads(int return_delay, int count, const char* figure, double* medi
     const double med = median(samples);
     report_row(figure, med, model, "us");
     char note[160];
-    std::snprintf(note, sizeof note, "%s: %zu reads, %d failed, p90 %.0f us, p99 %.0f us",
-                  figure, samples.size() + failures, failures, percentile(samples, 90),
-                  percentile(samples, 99));
+    std::snprintf(note, sizeof note, "%s: %zu reads, %d failed, p10 %.0f us, p90 %.0f us, p99 %.0f us",
+                  figure, samples.size() + failures, failures, percentile(samples, 10),
+                  percentile(samples, 90), percentile(samples, 99));
     report_note(note);
     *median_out = med;
 }

@@ -162,6 +162,9 @@ void run_play_bench()
         report_row("PLAY 200 frames of 20 ms, first to last move", span_ms, model_ms, "ms");
         report_summary("play_drift", span_ms / model_ms, 4);
     }
+    std::remove(fast.c_str());
+    std::remove(timed.c_str());
+    ::rmdir(dir.c_str());
 }
 
 } // namespace bench

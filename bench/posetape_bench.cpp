@@ -1,5 +1,7 @@
 #include "posetape_bench.h"
 
+#include <unistd.h>
+
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -30,6 +32,13 @@ constexpr int PING_BYTES = 6;
 double seconds_since(Clock::time_point start)
 {
     return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// Removes a file the bench wrote and the temporary directory it lay in.
+void remove_with_dir(const std::string& path)
+{
+    std::remove(path.c_str());
+    ::rmdir(path.substr(0, path.rfind('/')).c_str());
 }
 
 struct Recording {
@@ -132,6 +141,7 @@ void run_scan_bench()
     }
     const double seconds = seconds_since(start);
     session.wait_exit(10000);
+    remove_with_dir(file);
     // Five torque-off broadcasts with two 10 ms pauses each, then ten tries of 254 ids.
     const double model = 0.1 + 254 * 10 *
         (wire_us(READ_PACKET_BYTES + BYTE_READ_REPLY_BYTES, 1) + LONGEST_RETURN_DELAY_US + 1000) / 1e6;
@@ -151,6 +161,8 @@ void run_recording_bench()
         return;
     }
     report_summary("rec_ratio_rd0", recording_row(sim, dir + "/rec_rd0.csv", 0), 3);
+    std::remove((dir + "/rec.csv").c_str());
+    remove_with_dir(dir + "/rec_rd0.csv");
 }
 
 void run_servoscan_bench()
