@@ -21,11 +21,11 @@ std::vector<std::string> split(const std::string& text, char separator) {
 }
 
 // A whole decimal number in lo..hi, nothing else.
-bool parse_int(const std::string& text, long lo, long hi, long& value) {
+bool parse_int(const std::string& text, long long lo, long long hi, long long& value) {
     if (text.empty() || text.size() > 18) return false;
     for (char c : text)
         if (c < '0' || c > '9') return false;
-    value = std::strtol(text.c_str(), nullptr, 10);
+    value = std::strtoll(text.c_str(), nullptr, 10);
     return value >= lo && value <= hi;
 }
 
@@ -49,7 +49,7 @@ bool parse_id_list(const std::string& text, std::vector<PendingRange>& ranges, s
         int baud = -1;
         std::string::size_type at = item.find('@');
         if (at != std::string::npos) {
-            long number;
+            long long number;
             if (!parse_int(item.substr(at + 1), 0, 254, number)) {
                 error = "bad baud number in ids=" + text + " (after @ give 0..254)";
                 return false;
@@ -58,7 +58,7 @@ bool parse_id_list(const std::string& text, std::vector<PendingRange>& ranges, s
             span = item.substr(0, at);
         }
         std::string::size_type dash = span.find('-');
-        long first, last;
+        long long first, last;
         bool ok = dash == std::string::npos
                       ? parse_int(span, 0, 253, first) && (last = first, true)
                       : parse_int(span.substr(0, dash), 0, 253, first) &&
@@ -86,7 +86,7 @@ bool parse_sim_options(const char* text, SimOptions& options, std::string& error
             std::string name = option.substr(0, equals);
             std::string value = equals == std::string::npos ? std::string() : option.substr(equals + 1);
             bool has_value = equals != std::string::npos;
-            long number = 0;
+            long long number = 0;
             if (name == "ids" && has_value) {
                 ranges.clear();
                 if (!parse_id_list(value, ranges, error)) return false;
@@ -124,7 +124,7 @@ bool parse_sim_options(const char* text, SimOptions& options, std::string& error
             } else if (name == "trace" && !has_value) {
                 options.trace = true;
             } else if (name == "seed" && has_value) {
-                if (!parse_int(value, 0, 999999999999999999L, number)) {
+                if (!parse_int(value, 0, 999999999999999999LL, number)) {
                     error = "bad value in seed=" + value + " (a whole number)";
                     return false;
                 }
