@@ -4,7 +4,6 @@
 
 #include <chrono>
 #include <cstdlib>
-#include <regex>
 #include <sstream>
 
 #include "posetape_common.h"
@@ -133,12 +132,13 @@ TEST(PosetapePackets, RecordingPlaysBackOnTheSameChain)
 
     std::vector<std::string> lines = lines_of(read_file(path));
     ASSERT_GE(lines.size(), 300u);
-    std::regex value(R"(\[ *([0-9]+)\] *([0-9]+),)");
-    std::vector<int> last;
     std::string lastLine = lines.back();
-    for (std::sregex_iterator it(lastLine.begin(), lastLine.end(), value), end; it != end; ++it)
-        last.push_back(std::stoi((*it)[2]));
-    ASSERT_EQ(last.size(), 4u) << lastLine;
+    std::vector<std::string> speeds, positions;
+    ASSERT_TRUE(split_recorded_line(lastLine, &speeds, &positions)) << lastLine;
+    ASSERT_EQ(positions.size(), 4u) << lastLine;
+    std::vector<int> last;
+    for (const std::string& p : positions)
+        last.push_back(std::stoi(p));
 
     harness::RunResult play = run_piped({"PLAY", path, "1", "4", "35", "0"}, {sim.env()});
     ASSERT_EQ(play.status, 0);
@@ -148,7 +148,6 @@ TEST(PosetapePackets, RecordingPlaysBackOnTheSameChain)
     // The servos settle on the last recorded frame; watch them until they get there.
     harness::PtySession watch;
     ASSERT_TRUE(watch.start({harness::bin_path("jointwatch"), "1", "4", "35"}, {sim.env()}));
-    std::regex row(R"(\|( *[0-9]+) +([0-9]+) +([0-9]+) +([0-9]+) \n)");
     bool settled = false;
     std::string seen;
     std::size_t from = 0;
@@ -157,16 +156,21 @@ TEST(PosetapePackets, RecordingPlaysBackOnTheSameChain)
            watch.wait_for(" \n", 10000, from)) {
         std::string out = watch.output();
         std::size_t end = out.rfind('\n') + 1;
-        std::string fresh = out.substr(from, end - from);
-        from = end;
-        for (std::sregex_iterator it(fresh.begin(), fresh.end(), row), stop; it != stop; ++it) {
-            if ((*it)[0] == "|  1   2   3   4 \n")
-                continue;  // the table head
-            seen = (*it)[0];
+        for (const std::string& line : lines_of(out.substr(from, end - from))) {
+            // Rows of four positions; the table head lists the ids instead.
+            std::istringstream cells(line.substr(line.empty() ? 0 : 1));
+            std::vector<int> values;
+            for (int v; cells >> v;)
+                values.push_back(v);
+            if (line.empty() || line[0] != '|' || values.size() != 4 ||
+                values == std::vector<int>{1, 2, 3, 4})
+                continue;
+            seen = line;
             settled = true;
             for (int i = 0; i < 4; ++i)
-                settled = settled && std::abs(std::stoi((*it)[i + 1]) - last[i]) <= 2;
+                settled = settled && std::abs(values[i] - last[i]) <= 2;
         }
+        from = end;
     }
     watch.send(harness::KEY_ESC);
     watch.wait_exit();

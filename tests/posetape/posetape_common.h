@@ -4,7 +4,7 @@
 #define POSETAPE_COMMON_H
 
 #include <fstream>
-#include <regex>
+#include <cctype>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -65,20 +65,87 @@ inline std::vector<std::string> lines_of(const std::string& text)
     return lines;
 }
 
+// Finds the next measured time "[  47ms]" at or after `from`; its value goes to *ms.
+inline std::size_t find_time(const std::string& text, std::size_t from, std::size_t* end, int* ms)
+{
+    for (std::size_t at = text.find('[', from); at != std::string::npos; at = text.find('[', at + 1)) {
+        std::size_t p = at + 1;
+        while (p < text.size() && text[p] == ' ')
+            ++p;
+        std::size_t digits = p + (p < text.size() && text[p] == '-');
+        std::size_t q = digits;
+        while (q < text.size() && std::isdigit(static_cast<unsigned char>(text[q])))
+            ++q;
+        if (q > digits && text.compare(q, 3, "ms]") == 0) {
+            *end = q + 3;
+            *ms = std::stoi(text.substr(p, q - p));
+            return at;
+        }
+    }
+    return std::string::npos;
+}
+
 // The measured times between two move packets, "[  47ms]", as "[####ms]".
 inline std::string mask_times(const std::string& text)
 {
-    return std::regex_replace(text, std::regex(R"(\[ *-?[0-9]+ms\])"), "[####ms]");
+    std::string masked;
+    std::size_t from = 0, end = 0;
+    int ms = 0;
+    for (std::size_t at; (at = find_time(text, from, &end, &ms)) != std::string::npos; from = end)
+        masked += text.substr(from, at - from) + "[####ms]";
+    return masked + text.substr(from);
 }
 
 // Every measured time between move packets, in order.
 inline std::vector<int> move_times(const std::string& text)
 {
     std::vector<int> times;
-    std::regex pattern(R"(\[ *(-?[0-9]+)ms\])");
-    for (std::sregex_iterator it(text.begin(), text.end(), pattern), end; it != end; ++it)
-        times.push_back(std::stoi((*it)[1]));
+    std::size_t from = 0;
+    int ms = 0;
+    while (find_time(text, from, &from, &ms) != std::string::npos)
+        times.push_back(ms);
     return times;
+}
+
+// One value text as the recorder writes it: a number right-aligned in `width` columns
+// (wider ones unpadded), or a three-letter failure code.
+inline bool is_value_text(const std::string& text, std::size_t width = 3)
+{
+    std::size_t p = text.find_first_not_of(' ');
+    if (text.size() < width || p == std::string::npos)
+        return false;
+    std::string v = text.substr(p);
+    bool digits = v.find_first_not_of("0123456789") == std::string::npos;
+    bool code = v.size() == 3 && std::isalpha(static_cast<unsigned char>(v[0])) &&
+                std::isalpha(static_cast<unsigned char>(v[1])) &&
+                std::isalpha(static_cast<unsigned char>(v[2]));
+    return (digits && (text.size() == width || p == 0)) || (code && p == 0 && width == 3);
+}
+
+// Splits a recorded frame line "  16, [  0]512,[ 12]498," into its speed and position
+// texts; false when the line is not in the recorder's format.
+inline bool split_recorded_line(const std::string& line, std::vector<std::string>* speeds,
+                                std::vector<std::string>* positions)
+{
+    std::size_t comma = line.find(", ");
+    if (comma == std::string::npos || !is_value_text(line.substr(0, comma), 4) ||
+        line.substr(0, comma).find_first_not_of(" 0123456789") != std::string::npos)
+        return false;
+    std::size_t p = comma + 2;
+    speeds->clear();
+    positions->clear();
+    while (p < line.size()) {
+        std::size_t close = line.find(']', p);
+        std::size_t end = line.find(',', p);
+        if (line[p] != '[' || close == std::string::npos || end == std::string::npos || end < close)
+            return false;
+        speeds->push_back(line.substr(p + 1, close - p - 1));
+        positions->push_back(line.substr(close + 1, end - close - 1));
+        if (!is_value_text(speeds->back()) || !is_value_text(positions->back()))
+            return false;
+        p = end + 1;
+    }
+    return !speeds->empty();
 }
 
 // Runs posetape with pipes, so that standard error (where the bus library explains a
