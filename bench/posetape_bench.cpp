@@ -15,6 +15,7 @@
 #include "bus_tools.h"
 #include "kinetron.h"
 #include "pty_session.h"
+#include "sim_accuracy.h"
 
 namespace bench {
 
@@ -147,6 +148,12 @@ double recording_row(const harness::Servosim& sim, const std::string& file, int 
                   figure, rec.frames, rec.failed_values, median(rec.delays),
                   percentile(rec.delays, 90), library_ms);
     report_note(note);
+    if (pty_round_trip_us() > 0) {
+        // Every exchange crosses the pseudo-terminal twice: the best this line allows.
+        std::snprintf(note, sizeof note, "%s: a pseudo-terminal round trip per exchange caps the ratio at %.3f",
+                      figure, exchange_us / (exchange_us + pty_round_trip_us()));
+        report_note(note);
+    }
     return limit > 0 ? fps / limit : 0;
 }
 

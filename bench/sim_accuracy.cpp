@@ -1,14 +1,18 @@
 #include "sim_accuracy.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sched.h>
+#include <stdlib.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <thread>
 #include <vector>
 
 #include "bench_model.h"
@@ -22,6 +26,8 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr int SERVO = 1;
+
+double round_trip_median_us = 0;
 
 std::vector<std::uint8_t> instruction(int id, int ins, std::vector<std::uint8_t> params)
 {
@@ -103,10 +109,75 @@ void timed_reads(int fd, int return_delay)
     report_note(note);
 }
 
+// The line itself: eight bytes out and eight back over a bare pseudo-terminal whose far
+// side echoes at once, both ends waiting in ppoll as the library and servosim do. What
+// the kernel adds to every exchange, however fast the two programs are.
+void pty_round_trip()
+{
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+    if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0)
+        return;
+    struct termios mode;
+    ::tcgetattr(master, &mode);
+    ::cfmakeraw(&mode);
+    ::tcsetattr(master, TCSANOW, &mode);
+    const int client = open_client(::ptsname(master));
+    if (client < 0) {
+        ::close(master);
+        return;
+    }
+    std::atomic<bool> stop{false};
+    std::thread echo([&] {
+        std::uint8_t bytes[256];
+        while (!stop) {
+            struct pollfd watch = {master, POLLIN, 0};
+            struct timespec tick = {0, 20 * 1000000L};
+            if (::ppoll(&watch, 1, &tick, nullptr) <= 0)
+                continue;
+            const ssize_t n = ::read(master, bytes, sizeof bytes);
+            if (n > 0 && ::write(master, bytes, static_cast<std::size_t>(n)) < 0)
+                break;
+        }
+    });
+    const std::uint8_t packet[8] = {0xFF, 0xFF, 1, 4, 2, 36, 2, 0xD2};
+    std::vector<double> samples;
+    for (int i = 0; i < 2000; ++i) {
+        const Clock::time_point start = Clock::now();
+        if (::write(client, packet, sizeof packet) != static_cast<ssize_t>(sizeof packet))
+            break;
+        std::size_t got = 0;
+        std::uint8_t reply[64];
+        while (got < sizeof packet) {
+            struct pollfd watch = {client, POLLIN, 0};
+            struct timespec limit = {0, 100 * 1000000L};
+            if (::ppoll(&watch, 1, &limit, nullptr) <= 0)
+                break;
+            const ssize_t n = ::read(client, reply, sizeof reply);
+            if (n > 0)
+                got += static_cast<std::size_t>(n);
+        }
+        if (got >= sizeof packet && i >= 50)
+            samples.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
+    }
+    stop = true;
+    echo.join();
+    ::close(client);
+    ::close(master);
+    round_trip_median_us = median(samples);
+    report_row("pseudo-terminal round trip, 8 bytes each way", round_trip_median_us, 0, "us");
+    char note[160];
+    std::snprintf(note, sizeof note, "pseudo-terminal round trip: p10 %.0f us, p90 %.0f us, p99 %.0f us",
+                  percentile(samples, 10), percentile(samples, 90), percentile(samples, 99));
+    report_note(note);
+}
+
 } // namespace
+
+double pty_round_trip_us() { return round_trip_median_us; }
 
 void run_sim_accuracy()
 {
+    pty_round_trip();
     harness::Servosim sim("ids=1,baud=1,timing=wire");
     const int fd = sim.device().empty() ? -1 : open_client(sim.device());
     if (fd < 0) {

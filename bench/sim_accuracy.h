@@ -7,6 +7,9 @@ namespace bench {
 
 void run_sim_accuracy();
 
+// Median round trip of the bare pseudo-terminal measured by run_sim_accuracy; 0 before.
+double pty_round_trip_us();
+
 } // namespace bench
 
 #endif
