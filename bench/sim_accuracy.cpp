@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <sched.h>
 #include <stdlib.h>
 #include <termios.h>
 #include <unistd.h>
@@ -43,10 +42,11 @@ std::vector<std::uint8_t> instruction(int id, int ins, std::vector<std::uint8_t>
     return packet;
 }
 
-// Sends the packet and spins until `expect` bytes came back or `limit_us` passed; the
-// microseconds from the write to the last byte, or -1.
-double exchange_spinning(int fd, const std::vector<std::uint8_t>& packet, std::size_t expect,
-                         double limit_us)
+// Sends the packet and waits in ppoll, as any client does, until `expect` bytes came
+// back or `limit_us` passed; the microseconds from the write to the last byte, or -1.
+// No library code runs: what this adds to the model is the simulator and the line.
+double bare_exchange(int fd, const std::vector<std::uint8_t>& packet, std::size_t expect,
+                     double limit_us)
 {
     std::uint8_t scratch[256];
     while (::read(fd, scratch, sizeof scratch) > 0) {
@@ -56,16 +56,20 @@ double exchange_spinning(int fd, const std::vector<std::uint8_t>& packet, std::s
         return -1;
     std::size_t got = 0;
     for (;;) {
-        const ssize_t n = ::read(fd, scratch, sizeof scratch);
         const double us = std::chrono::duration<double, std::micro>(Clock::now() - start).count();
+        if (us > limit_us)
+            return -1;
+        const double left = limit_us - us;
+        struct pollfd watch = {fd, POLLIN, 0};
+        struct timespec wait = {0, static_cast<long>(left * 1000)};
+        if (::ppoll(&watch, 1, &wait, nullptr) <= 0)
+            continue;
+        const ssize_t n = ::read(fd, scratch, sizeof scratch);
         if (n > 0) {
             got += static_cast<std::size_t>(n);
             if (got >= expect)
-                return us;
+                return std::chrono::duration<double, std::micro>(Clock::now() - start).count();
         }
-        if (us > limit_us)
-            return -1;
-        sched_yield();  // on a busy machine the simulator needs the core more than we do
     }
 }
 
@@ -85,13 +89,13 @@ int open_client(const std::string& path)
 
 void timed_reads(int fd, int return_delay)
 {
-    exchange_spinning(fd, instruction(SERVO, 3, {5, static_cast<std::uint8_t>(return_delay)}), 6,
+    bare_exchange(fd, instruction(SERVO, 3, {5, static_cast<std::uint8_t>(return_delay)}), 6,
                       100000);
     const std::vector<std::uint8_t> read = instruction(SERVO, 2, {36, 2});
     std::vector<double> samples;
     int lost = 0;
     for (int i = 0; i < 1500; ++i) {
-        const double us = exchange_spinning(fd, read, WORD_REPLY_BYTES, 20000);
+        const double us = bare_exchange(fd, read, WORD_REPLY_BYTES, 20000);
         if (us < 0)
             ++lost;
         else if (i >= 50)

@@ -1,5 +1,6 @@
-// How closely servosim keeps to the wire model on its own: a client that spins on the
-// line (no poll, no sleep, so no wake-up delay of its own) times word reads.
+// How closely servosim keeps to the wire model on its own: a bare client (no library)
+// times word reads, and a bare pseudo-terminal with an instant echo shows what the line
+// alone adds to each of them.
 #ifndef SIM_ACCURACY_H
 #define SIM_ACCURACY_H
 
