@@ -156,12 +156,12 @@ TEST(PosetapePlay, FortySixServosPlayFortySevenAreRefused)
 TEST(PosetapePlay, DelayFactorStretchesThePauses)
 {
     std::string path = write_file("pauses.csv", "FILETYPE: AbsolutePositions\n1\n"
-                                                "400, 500\n400, 510\n400, 520\n");
+                                                "1000, 500\n1000, 510\n1000, 520\n");
     struct Case {
         const char* factor;
         int low, high;  // wide: the machine may be busy
     };
-    for (const Case& c : {Case{"0.5", 200, 390}, Case{"2", 800, 1500}}) {
+    for (const Case& c : {Case{"0.5", 500, 900}, Case{"2", 2000, 2900}}) {
         harness::RunResult r = harness::run(
             posetape_args({"PLAY", path, "0", "31", "35", c.factor}), {sim_env()}, 60000);
         std::vector<int> times = move_times(r.output);

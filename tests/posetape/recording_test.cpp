@@ -92,6 +92,11 @@ TEST(PosetapeRec, KeyEndsTheFirstRangeTheSecondIsStillSearched)
     EXPECT_EQ(firstRange.compare(0, 5, ".XXX."), 0) << firstRange;
     EXPECT_EQ(firstRange.find_first_not_of('.', 4), std::string::npos) << firstRange;
     EXPECT_EQ(out.substr(lineEnd + 1), "XXX\n" + found(6) + PROMPT);
+    // Any key but ESC starts the recording; servos found twice have two columns.
+    std::size_t m = s.mark();
+    s.send("k");
+    ASSERT_TRUE(s.wait_for(table_head("  1   2   3   1   2   3 ") + "|[", 10000, m))
+        << s.output_since(m);
     s.send(harness::KEY_ESC);
     EXPECT_EQ(s.wait_exit(), 0);
 }
