@@ -5,8 +5,8 @@
 //
 // The first line of standard output is the slave's path. Serves until SIGINT or SIGTERM.
 #include <fcntl.h>
-#include <poll.h>
 #include <sched.h>
+#include <sys/select.h>
 #include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -27,7 +27,8 @@ static volatile sig_atomic_t stop_requested = 0;
 static std::string link_path;
 static int master_fd = -1;
 static int slave_keeper_fd = -1;
-// While no client has the slave open, the master would report a hang-up at every poll.
+// Longest wait between two looks at the line, also how soon a departed client's exclusive
+// mode is cleared for the next one.
 static const long IDLE_TICK_US = 5000;
 
 static void on_stop_signal(int) { stop_requested = 1; }
@@ -85,10 +86,10 @@ static bool make_link(const std::string& slave_path) {
 
 // Servos answer within microseconds whatever else the computer does. On a busy machine a
 // plain process may wait milliseconds for the processor and miss the client's time-out, so
-// ask for real-time scheduling (it sleeps in ppoll between packets and never spins), or at
+// ask for real-time scheduling (it sleeps in pselect between packets and never spins), or at
 // least a better nice value; without the privilege it runs as it is.
 static void ask_for_prompt_scheduling() {
-#ifdef SCHED_FIFO
+#if defined(__linux__)
     struct sched_param priority;
     std::memset(&priority, 0, sizeof priority);
     priority.sched_priority = 1;
@@ -127,20 +128,19 @@ static void serve(SimChain* chain) {
         long due = sim_chain_next_due_us(chain);
         long wait_us = due < 0 || due > IDLE_TICK_US ? IDLE_TICK_US : due;
         struct timespec timeout = {0, wait_us * 1000L};
-        struct pollfd watch = {master_fd, POLLIN, 0};
-        int ready = ppoll(&watch, 1, &timeout, nullptr);
-        if (ready > 0 && (watch.revents & POLLIN)) {
+        fd_set readable;
+        FD_ZERO(&readable);
+        FD_SET(master_fd, &readable);
+        if (pselect(master_fd + 1, &readable, nullptr, nullptr, &timeout, nullptr) > 0) {
             ssize_t count = read(master_fd, buffer, sizeof buffer);
             if (count > 0) {
                 long bps = pty_line_speed(master_fd);
                 sim_chain_feed(chain, buffer, static_cast<int>(count), bps);
-            } else if (count < 0 && errno != EAGAIN && errno != EINTR) {
+            } else if (count == 0 || (errno != EAGAIN && errno != EINTR)) {
+                // A hang-up or error: do not spin on it.
                 struct timespec pause = {0, 1000000L};
                 nanosleep(&pause, nullptr);
             }
-        } else if (ready > 0) {
-            struct timespec pause = {0, 1000000L};
-            nanosleep(&pause, nullptr);
         }
         send_due_replies(chain);
     }
@@ -153,12 +153,16 @@ int main(int argc, char** argv) {
         std::string arg = argv[i];
         if (arg == "--trace") {
             trace = true;
-        } else if (arg == "--link" && i + 1 < argc) {
+        } else if (arg == "--link") {
+            if (i + 1 >= argc) {
+                std::fprintf(stderr, "servosim: --link needs a path\n");
+                return 2;
+            }
             link_path = argv[++i];
         } else if (arg == "-h" || arg == "--help") {
             print_usage();
             return 0;
-        } else if (arg.compare(0, 2, "--") == 0 || arg == "--link") {
+        } else if (arg.compare(0, 2, "--") == 0) {
             std::fprintf(stderr, "servosim: unknown argument %s\n", arg.c_str());
             print_usage();
             return 2;
