@@ -28,6 +28,7 @@ using Clock = std::chrono::steady_clock;
 const char* const EMPTY_BUS = "ids=253@0,timing=wire";
 constexpr int SERVOS = 18;
 constexpr int RECORD_SECONDS = 3;
+constexpr int STILL_POSITION = 512;  // servosim's starting position; with torque off it stays
 constexpr int BYTE_READ_REPLY_BYTES = 7;
 constexpr int PING_BYTES = 6;
 
@@ -47,8 +48,28 @@ struct Recording {
     int frames = 0;          // frame lines in the file
     long timed_ms = 0;       // sum of the delays of every frame but the first
     int failed_values = 0;   // values written as result codes
+    int wrong_values = 0;    // numbers other than the still chain's speed 0 and position 512
     std::vector<double> delays;  // of every frame but the first
 };
+
+// Counts the values of one frame line ("[speed]position," per servo) that a still chain
+// cannot have given: a reply taken for the answer to another read.
+int wrong_values(const std::string& line)
+{
+    int wrong = 0;
+    for (std::size_t open = line.find('['); open != std::string::npos; open = line.find('[', open + 1)) {
+        const std::size_t close = line.find(']', open);
+        if (close == std::string::npos)
+            break;
+        const std::string speed = line.substr(open + 1, close - open - 1);
+        const std::string position = line.substr(close + 1, line.find(',', close) - close - 1);
+        if (speed.find("rx") == std::string::npos && std::atoi(speed.c_str()) != 0)
+            ++wrong;
+        if (position.find("rx") == std::string::npos && std::atoi(position.c_str()) != STILL_POSITION)
+            ++wrong;
+    }
+    return wrong;
+}
 
 Recording read_recording(const std::string& path)
 {
@@ -66,6 +87,7 @@ Recording read_recording(const std::string& path)
         }
         for (std::size_t at = line.find("rx"); at != std::string::npos; at = line.find("rx", at + 2))
             ++rec.failed_values;
+        rec.wrong_values += wrong_values(line);
     }
     return rec;
 }
@@ -143,9 +165,9 @@ double recording_row(const harness::Servosim& sim, const std::string& file, int 
     // The frame times are whole milliseconds: the median shows what a frame takes when
     // nothing else on the machine gets in the way, the mean what it took on average.
     std::snprintf(note, sizeof note,
-                  "%s: %d frames, %d values failed, frame median %.0f ms, p90 %.0f ms; "
+                  "%s: %d frames, %d values failed, %d wrong, frame median %.0f ms, p90 %.0f ms; "
                   "the same reads through the library alone: median %.2f ms",
-                  figure, rec.frames, rec.failed_values, median(rec.delays),
+                  figure, rec.frames, rec.failed_values, rec.wrong_values, median(rec.delays),
                   percentile(rec.delays, 90), library_ms);
     report_note(note);
     if (pty_round_trip_us() > 0) {
