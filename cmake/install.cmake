@@ -1,7 +1,7 @@
 # Installation layout, the package files other programs build against, and the packages.
 #
 #   bin/                       the tools and servosim (Windows: kinetron.dll too)
-#   lib/                       libkinetron, and linkprobe's USB backend libftd2xx (not the fake)
+#   lib/                       libkinetron; lib/kinetron/ linkprobe's USB backend libftd2xx (not the fake)
 #   lib/cmake/kinetron/        find_package(kinetron): imported target kinetron::kinetron
 #   lib/pkgconfig/kinetron.pc  pkg-config
 #   include/kinetron/          kinetron.h, registers.h
@@ -58,9 +58,15 @@ if(TARGET kinetron)
           LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
           ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
 endif()
-# linkprobe's USB backend over libftdi1. The scripted fake is for tests and never installed.
+# linkprobe's USB backend over libftdi1, in a directory of the kit's own: the chip vendor's
+# library carries the same file name and may be installed beside ours. The scripted fake is
+# for tests and never installed.
 if(TARGET ftd2xx_real)
-  install(TARGETS ftd2xx_real LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
+  install(TARGETS ftd2xx_real LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}/kinetron)
+  if(TARGET linkprobe)
+    set_target_properties(linkprobe PROPERTIES
+      INSTALL_RPATH "${kinetron_program_rpath}/kinetron;${kinetron_program_rpath}")
+  endif()
 endif()
 
 install(FILES ${PROJECT_SOURCE_DIR}/bus/kinetron.h ${PROJECT_SOURCE_DIR}/bus/registers.h

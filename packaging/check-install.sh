@@ -73,8 +73,15 @@ if command -v readelf >/dev/null; then
     for program in $programs; do
         [ -x "$prefix/bin/$program" ] || continue
         runpath=$(readelf -d "$prefix/bin/$program" | sed -n 's/.*R\(UN\)\{0,1\}PATH.*\[\(.*\)\]/\2/p')
-        [ "$runpath" = '$ORIGIN/../lib' ] || [ "$runpath" = "\$ORIGIN/../${libdir#$prefix/}" ] ||
-            bad_runpath="$bad_runpath $program($runpath)"
+        # Every entry must start at the program's own directory (linkprobe has two: the
+        # kit's private lib/kinetron/ for its USB backend, then lib/).
+        for entry in $(printf '%s' "$runpath" | tr ':' ' '); do
+            case "$entry" in
+                '$ORIGIN/../'*) ;;
+                *) bad_runpath="$bad_runpath $program($runpath)"; break ;;
+            esac
+        done
+        [ -n "$runpath" ] || bad_runpath="$bad_runpath $program(none)"
     done
     if [ -z "$bad_runpath" ]; then pass "every program's RUNPATH is relative to the program"
     else fail "RUNPATH not relative:$bad_runpath"; fi
@@ -119,6 +126,15 @@ Now: 512 512 512 512 512 512 512 512 512 512 "
         fail "installed regword: status $status, output:"; printf '%s\n' "$got" | sed 's/^/        | /'
     fi
 fi
+if [ -x "$prefix/bin/linkprobe" ] && [ -d "$build/lib/d2xx-real" ]; then
+    # The installed linkprobe finds its USB backend in the kit's own library directory.
+    if env -u LD_LIBRARY_PATH "$prefix/bin/linkprobe" >"$work/probe.log" 2>&1 </dev/null &&
+       grep -q '^Number of USB devices is' "$work/probe.log"; then
+        pass "installed linkprobe loads its USB backend"
+    else
+        fail "installed linkprobe:"; sed 's/^/        | /' "$work/probe.log"
+    fi
+fi
 if [ -x "$prefix/bin/posetape" ]; then
     for sample in "$prefix"/share/kinetron/samples/*.csv; do
         [ -f "$sample" ] || continue
@@ -154,7 +170,7 @@ elif quietly cpack --config "$build/CPackConfig.cmake" -B "$work/packages" -G "D
             grep -q "^$pattern\$" "$work/deb.list" || missing="$missing $pattern"
         done
         if [ -d "$build/lib/d2xx-real" ]; then
-            grep -q '^usr/lib/\(.*/\)\{0,1\}libftd2xx\.so' "$work/deb.list" || missing="$missing libftd2xx.so"
+            grep -q '^usr/lib/\(.*/\)\{0,1\}kinetron/libftd2xx\.so' "$work/deb.list" || missing="$missing libftd2xx.so"
         fi
         unwanted=$(grep -E '(fake|libgtest|/gtest|_test$|/tests?/|^etc/|d2xx-|harness)' "$work/deb.list")
         # The unpacked package works where it lands, as the installed tree does.
