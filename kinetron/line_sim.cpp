@@ -26,10 +26,7 @@ void wait_until(std::int64_t target_us) {
     for (;;) {
         std::int64_t left = target_us - monotonic_us();
         if (left <= 0) return;
-        if (left > SPIN_US)
-            std::this_thread::sleep_for(std::chrono::microseconds(left - SPIN_US));
-        else
-            std::this_thread::yield();
+        if (left > SPIN_US) std::this_thread::sleep_for(std::chrono::microseconds(left - SPIN_US));
     }
 }
 
