@@ -79,9 +79,24 @@ static unsigned long pause_ms(int delay, float delayFactor)
     return static_cast<unsigned long>(product);
 }
 
+// A directory opens as a stream on some systems, yet every read of it fails: such a
+// stream is no frame file. Reading the first character tells; it is put back.
+static bool readable(std::FILE* file)
+{
+    int c = std::getc(file);
+    if (c == EOF)
+        return !std::ferror(file);
+    std::ungetc(c, file);
+    return true;
+}
+
 int run_playback(const RunSettings& settings)
 {
     frame_file = std::fopen(settings.frameFileName, "r");
+    if (frame_file && !readable(frame_file)) {
+        std::fclose(frame_file);
+        frame_file = nullptr;
+    }
     if (!frame_file) {
         std::printf("ERROR: Couldn't open file '%s' for reading positions!\n",
                     settings.frameFileName);

@@ -64,6 +64,15 @@ int decode(int status)
     return -1;
 }
 
+long resident_kb()
+{
+    std::ifstream in("/proc/self/status");
+    for (std::string line; std::getline(in, line);)
+        if (line.compare(0, 6, "VmRSS:") == 0)
+            return std::strtol(line.c_str() + 6, nullptr, 10);
+    return 0;
+}
+
 } // namespace
 
 Measured run_measured(const std::vector<std::string>& argv, const std::vector<std::string>& env,
@@ -76,6 +85,7 @@ Measured run_measured(const std::vector<std::string>& argv, const std::vector<st
     int out[2];
     if (pipe(out) != 0)
         return m;
+    m.parent_rss_kb = resident_kb();
     pid_t pid = fork();
     if (pid == 0) {
         int null = open("/dev/null", O_RDONLY);
