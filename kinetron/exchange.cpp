@@ -16,13 +16,24 @@ constexpr std::size_t RECEIVE_CAPACITY = 4096;
 
 // After a time-out: keep reading for one more adapter latency and throw it away, so that
 // a reply arriving late is never taken for the reply to the next packet.
-void drop_late_bytes(Line* line)
+void drop_bytes_until(Line* line, std::int64_t until)
 {
     std::uint8_t scratch[256];
-    const std::int64_t until = monotonic_us() + static_cast<std::int64_t>(line->latency_ms()) * 1000;
     while (line->read_until(scratch, sizeof scratch, until) > 0) {
     }
 }
+
+void drop_late_bytes(Line* line)
+{
+    drop_bytes_until(line, monotonic_us() + static_cast<std::int64_t>(line->latency_ms()) * 1000);
+}
+
+// Set when an exchange ended at its deadline without a good reply. The servo may still have
+// answered, late: the retry that follows can then take that late reply for its own, and its
+// own reply, still on its way, would pass for the reply to the next packet (same id, same
+// length: a speed value stored as a position). So the first success after a time-out keeps
+// the line quiet for one more time-out, reading and dropping what still arrives.
+bool reply_may_be_late = false;
 
 } // namespace
 
@@ -74,6 +85,10 @@ int run_exchange(Line* line, const Exchange& exchange, std::uint8_t* reply_param
         if (scan.state == ScanState::Good) {
             std::copy(scan.params, scan.params + scan.param_count, reply_params);
             reply_count = scan.param_count;
+            if (reply_may_be_late) {
+                reply_may_be_late = false;
+                drop_bytes_until(line, monotonic_us() + timeout);
+            }
             return RESULT_SUCCESS;
         }
     }
@@ -81,6 +96,7 @@ int run_exchange(Line* line, const Exchange& exchange, std::uint8_t* reply_param
     const ScanResult scan = scan_reply(received.data(), filled, packet.data(), packet.size(),
                                        exchange.expect_id, exchange.expect_params);
     drop_late_bytes(line);
+    reply_may_be_late = true;
     switch (scan.state) {
     case ScanState::Nothing:
         return RESULT_RX_TIMEOUT;

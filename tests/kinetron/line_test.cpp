@@ -237,6 +237,37 @@ TEST_F(BusLine, LateReplyIsNeverTakenForTheNextOne)
     EXPECT_EQ(bus_result(), RESULT_SUCCESS);
 }
 
+TEST_F(BusLine, ReplyOfARetryArrivingLateIsNotTakenForTheNextRead)
+{
+    // The first try of a speed read gets no answer in time. The retry then receives that
+    // late answer first and its own answer a few milliseconds later, while the caller has
+    // moved on to the position: the second speed reply must not pass for the position.
+    std::atomic<int> packets{0};
+    const Bytes speed_reply = status_packet(1, 0, {111, 0});
+    const int master = peer.master();
+    peer.start([&, master](const Bytes&) {
+        switch (++packets) {
+        case 1:
+            return Bytes();
+        case 2:
+            std::thread([master, speed_reply] {
+                std::this_thread::sleep_for(std::chrono::milliseconds(4));
+                if (write(master, speed_reply.data(), speed_reply.size()) < 0) {
+                }
+            }).detach();
+            return speed_reply;
+        default:
+            // A servo answers after its return delay: the late reply is on the line first.
+            std::this_thread::sleep_for(std::chrono::milliseconds(8));
+            return status_packet(1, 0, {0x00, 0x02});
+        }
+    });
+    EXPECT_EQ(bus_read_word(1, ADDR_PRESENT_SPEED), -1);
+    EXPECT_EQ(bus_read_word(1, ADDR_PRESENT_SPEED), 111);
+    EXPECT_EQ(bus_read_word(1, ADDR_PRESENT_POSITION), 512);
+    EXPECT_EQ(bus_result(), RESULT_SUCCESS);
+}
+
 TEST_F(BusLine, BaudNumbersSetExactSpeeds)
 {
     for (int baudnum : {0, 1, 34, 35, 207, 254, 255}) {
