@@ -2,7 +2,7 @@
  *
  * When standard input is a terminal, it is switched to key-at-a-time input without echo
  * before main runs, and given back as it was on every way out: return from main, exit
- * from any thread, the ending signals, and a stop (Ctrl-Z) until the program continues. */
+ * from any thread, the ending signals (a closed output pipe among them), and a stop (Ctrl-Z) until the program continues. */
 #include "console.h"
 
 #include <errno.h>
@@ -40,7 +40,9 @@ bool input_ended = false;
 /* A byte read ahead from piped input by _kbhit. */
 int lookahead = -1;
 
-const int ENDING_SIGNALS[] = {SIGINT, SIGTERM, SIGQUIT, SIGHUP};
+/* SIGPIPE: the reader of a piped standard output went away (`jointwatch | head`) while the
+ * keys still come from the terminal. */
+const int ENDING_SIGNALS[] = {SIGINT, SIGTERM, SIGQUIT, SIGHUP, SIGPIPE};
 
 void set_key_mode()
 {

@@ -117,3 +117,18 @@ TEST(Signals, ToolWaitingForAKeyGivesTheTerminalBack)
         stop_in_loop({harness::bin_path("swingtest"), "9", "35"}, SIM + ":ids=1-3",
                      "Press any key to terminate...\n", 1, stop);
 }
+
+TEST(Signals, ReaderOfThePipedOutputGoneGivesTheTerminalBack)
+{
+    // `jointwatch | head`: the keys still come from the terminal, the rows go to a pipe whose
+    // reader leaves; the next row ends the tool by SIGPIPE.
+    for (const char* tool : {"jointwatch 1 3 35", "posetape PLAY "}) {
+        std::string command = harness::bin_path("") + tool;
+        if (std::string(tool).find("PLAY") != std::string::npos)
+            command += harness::source_path("samples/wave_recorded.csv") + " 0 31 35 0";
+        PtySession s;
+        ASSERT_TRUE(s.start({"/bin/sh", "-c", command + " | head -n 12"}, {SIM}));
+        EXPECT_EQ(s.wait_exit(20000), 0) << s.output();
+        EXPECT_TRUE(s.terminal_restored()) << tool;
+    }
+}
