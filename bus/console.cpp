@@ -61,14 +61,20 @@ void restore_at_exit()
     restore_mode();
 }
 
-void on_ending_signal(int signal_number)
+/* Gives the terminal back and lets the signal's default action take over. */
+void restore_and_default(int signal_number)
 {
-    int saved_errno = errno;
     restore_mode();
     struct sigaction plain {};
     plain.sa_handler = SIG_DFL;
     sigemptyset(&plain.sa_mask);
     sigaction(signal_number, &plain, nullptr);
+}
+
+void on_ending_signal(int signal_number)
+{
+    int saved_errno = errno;
+    restore_and_default(signal_number);
     /* Delivered by the default action as soon as this handler returns and the signal
      * is unblocked again. */
     raise(signal_number);
@@ -89,11 +95,7 @@ void install(int signal_number, void (*handler)(int))
 void on_stop_signal(int signal_number)
 {
     int saved_errno = errno;
-    restore_mode();
-    struct sigaction plain {};
-    plain.sa_handler = SIG_DFL;
-    sigemptyset(&plain.sa_mask);
-    sigaction(signal_number, &plain, nullptr);
+    restore_and_default(signal_number);
     sigset_t just_this;
     sigemptyset(&just_this);
     sigaddset(&just_this, signal_number);
