@@ -1,8 +1,10 @@
 // REC: release the servos, find the ones that answer, and sample their present speed and
 // position into the frame file, frame after frame, until ESC.
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "bus_tools.h"
 #include "console.h"
@@ -137,6 +139,13 @@ int run_recording(const RunSettings& settings)
         // The file line is on disk before the row ends on the screen, so a recording cut
         // off at any moment keeps every row it showed.
         write_frame_line(frame_file, delay, speedRow, positionRow, found_stored);
+        if (std::ferror(frame_file)) {
+            // A full disk or a vanished drive: the frames would be lost without a word.
+            std::fprintf(stderr, "posetape: cannot write to '%s': %s\n", settings.frameFileName,
+                         std::strerror(errno));
+            std::printf("\n");
+            return 1;
+        }
         std::printf("\n");
         std::fflush(stdout);
         Sleep(0);

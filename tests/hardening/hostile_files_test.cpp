@@ -314,3 +314,20 @@ TEST(HostileFiles, FifoPlaysLikeAFileAndAnEmptyOneHasNoIds)
     EXPECT_EQ(after_open(m), "ERROR: Motors ID's weren't found in frame file '" + fifo + "'!\n");
     EXPECT_EQ(m.status, 1);
 }
+
+TEST(HostileFiles, RecordingOntoAFullDiskStopsAndSaysSo)
+{
+    if (access("/dev/full", W_OK) != 0)
+        GTEST_SKIP() << "no /dev/full here";
+    // Input at its end: only the write failure can stop this recording.
+    harness::Process p;
+    ASSERT_TRUE(p.start({harness::bin_path("posetape"), "REC", "/dev/full", "1", "3", "35", "0"},
+                        {SIM + ":ids=1-3"}));
+    EXPECT_EQ(p.wait_exit(10000), 1) << p.stdout_text();
+    EXPECT_EQ(p.stderr_text(), "posetape: cannot write to '/dev/full': No space left on device\n");
+    std::string out = p.stdout_text();
+    // One frame, its row ended, and no other.
+    const std::string end = "-\n|[  0 ]512 [  0 ]512 [  0 ]512 \n";
+    ASSERT_GE(out.size(), end.size());
+    EXPECT_EQ(out.substr(out.size() - end.size()), end);
+}
