@@ -1,5 +1,7 @@
 #include "pty_session.h"
 
+#include "child.h"
+
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -10,21 +12,7 @@
 #include <cstdio>
 #include <cstring>
 
-extern char** environ;
-
 namespace harness {
-
-namespace {
-
-using Clock = std::chrono::steady_clock;
-
-int decode_status(int status) {
-    if (WIFEXITED(status)) return WEXITSTATUS(status);
-    if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
-    return -1;
-}
-
-} // namespace
 
 Process::~Process() {
     if (pid_ > 0 && !exited_) {
@@ -45,22 +33,7 @@ bool Process::start(const std::vector<std::string>& argv, const std::vector<std:
     int in_pipe[2], out_pipe[2], err_pipe[2];
     if (pipe2(in_pipe, O_CLOEXEC) || pipe2(out_pipe, O_CLOEXEC) || pipe2(err_pipe, O_CLOEXEC)) return false;
 
-    std::vector<std::string> environment;
-    for (char** e = environ; *e; ++e) environment.emplace_back(*e);
-    for (const std::string& change : env) {
-        std::string name = change.substr(0, change.find('='));
-        for (auto it = environment.begin(); it != environment.end();) {
-            if (it->compare(0, name.size() + 1, name + "=") == 0) it = environment.erase(it);
-            else ++it;
-        }
-        if (change.find('=') != std::string::npos) environment.push_back(change);
-    }
-    std::vector<char*> args, envp;
-    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    for (const std::string& e : environment) envp.push_back(const_cast<char*>(e.c_str()));
-    envp.push_back(nullptr);
-
+    std::vector<std::string> environment = merged_environment(env);
     pid_t pid = fork();
     if (pid < 0) return false;
     if (pid == 0) {
@@ -68,13 +41,7 @@ bool Process::start(const std::vector<std::string>& argv, const std::vector<std:
         dup2(in_pipe[0], 0);
         dup2(out_pipe[1], 1);
         dup2(err_pipe[1], 2);
-        sigset_t none;
-        sigemptyset(&none);
-        sigprocmask(SIG_SETMASK, &none, nullptr);
-        for (int s : {SIGINT, SIGTERM, SIGQUIT, SIGHUP, SIGPIPE}) ::signal(s, SIG_DFL);
-        execve(args[0], args.data(), envp.data());
-        std::fprintf(stderr, "cannot run %s: %s\n", args[0], std::strerror(errno));
-        _exit(127);
+        exec_child(argv, environment);
     }
     pid_ = pid;
     close(in_pipe[0]);
@@ -144,17 +111,9 @@ void Process::signal(int signal_number) {
 }
 
 int Process::wait_exit(int timeout_ms) {
-    auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
-    while (!exited_) {
-        int status = 0;
-        pid_t r = waitpid(pid_, &status, WNOHANG);
-        if (r == pid_) {
-            exited_ = true;
-            status_ = decode_status(status);
-            break;
-        }
-        if (Clock::now() >= deadline) return -1;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    if (!exited_) {
+        if (!reap_within(pid_, timeout_ms, &status_)) return -1;
+        exited_ = true;
     }
     std::unique_lock<std::mutex> lock(mutex_);
     changed_.wait_for(lock, std::chrono::milliseconds(2000), [this] { return open_streams_ == 0; });

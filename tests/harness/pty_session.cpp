@@ -1,5 +1,7 @@
 #include "pty_session.h"
 
+#include "child.h"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
@@ -49,44 +51,6 @@ std::string fold_line_ends(const std::string& raw) {
         out += raw[i];
     }
     return out;
-}
-
-// Builds the child's environment: the inherited one with `changes` applied.
-std::vector<std::string> merged_environment(const std::vector<std::string>& changes) {
-    std::vector<std::string> env;
-    for (char** e = environ; *e; ++e) env.emplace_back(*e);
-    for (const std::string& change : changes) {
-        std::string name = change.substr(0, change.find('='));
-        for (auto it = env.begin(); it != env.end();) {
-            if (it->compare(0, name.size() + 1, name + "=") == 0) it = env.erase(it);
-            else ++it;
-        }
-        if (change.find('=') != std::string::npos) env.push_back(change);
-    }
-    return env;
-}
-
-[[noreturn]] void exec_child(const std::vector<std::string>& argv, const std::vector<std::string>& env) {
-    std::vector<char*> args;
-    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    std::vector<char*> envp;
-    for (const std::string& e : env) envp.push_back(const_cast<char*>(e.c_str()));
-    envp.push_back(nullptr);
-    // The child starts with default signal dispositions and an empty signal mask.
-    sigset_t none;
-    sigemptyset(&none);
-    sigprocmask(SIG_SETMASK, &none, nullptr);
-    for (int s : {SIGINT, SIGTERM, SIGQUIT, SIGHUP, SIGPIPE, SIGTSTP}) signal(s, SIG_DFL);
-    execve(args[0], args.data(), envp.data());
-    std::fprintf(stderr, "cannot run %s: %s\n", args[0], std::strerror(errno));
-    _exit(127);
-}
-
-int decode_status(int status) {
-    if (WIFEXITED(status)) return WEXITSTATUS(status);
-    if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
-    return -1;
 }
 
 using Clock = std::chrono::steady_clock;
@@ -223,28 +187,14 @@ void PtySession::signal(int signal_number) {
 
 bool PtySession::running() {
     if (pid_ <= 0 || exited_) return false;
-    int status = 0;
-    pid_t r = waitpid(pid_, &status, WNOHANG);
-    if (r == pid_) {
-        exited_ = true;
-        status_ = decode_status(status);
-        return false;
-    }
-    return true;
+    if (reap_within(pid_, 0, &status_)) exited_ = true;
+    return !exited_;
 }
 
 int PtySession::wait_exit(int timeout_ms) {
-    auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
-    while (!exited_) {
-        int status = 0;
-        pid_t r = waitpid(pid_, &status, WNOHANG);
-        if (r == pid_) {
-            exited_ = true;
-            status_ = decode_status(status);
-            break;
-        }
-        if (Clock::now() >= deadline) return -1;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    if (!exited_) {
+        if (!reap_within(pid_, timeout_ms, &status_)) return -1;
+        exited_ = true;
     }
     // The child is gone: collect what it wrote last (the reader stops at the hang-up,
     // unless a process it started still holds the terminal).
