@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <sys/stat.h>
 
 #include "hardening_common.h"
 #include "pty_session.h"
@@ -131,4 +132,17 @@ TEST(Signals, ReaderOfThePipedOutputGoneGivesTheTerminalBack)
         EXPECT_EQ(s.wait_exit(20000), 0) << s.output();
         EXPECT_TRUE(s.terminal_restored()) << tool;
     }
+}
+
+TEST(Signals, PlaybackWaitingForAFifoWriterEndsOnCtrlC)
+{
+    std::string fifo = harness::temp_dir() + "/nobody.csv";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    PtySession s;
+    ASSERT_TRUE(s.start({harness::bin_path("posetape"), "PLAY", fifo}, {SIM}));
+    ASSERT_TRUE(s.wait_for("Press ESC key to Quit!\n\n")) << s.output();
+    EXPECT_TRUE(s.running()) << "opening a FIFO waits for its writer";
+    s.send(CTRL_C);
+    EXPECT_EQ(s.wait_exit(), 128 + SIGINT);
+    EXPECT_TRUE(s.terminal_restored());
 }
