@@ -163,3 +163,24 @@ TEST(LostDevice, SwingtestStillAnswersItsQuitKey)
     EXPECT_EQ(s.wait_exit(), 0) << s.output_since(m);
     EXPECT_TRUE(s.terminal_restored());
 }
+
+TEST(LostDevice, LinkspeedEndsWhenTheLineDoesNotReopen)
+{
+    // Through servosim's link, which it removes as it ends: the pty's own path may be
+    // handed to another program's terminal at once.
+    std::string link = harness::temp_dir() + "/line";
+    harness::Process sim;
+    ASSERT_TRUE(sim.start({harness::bin_path("servosim"), "ids=1-3", "--link", link}));
+    ASSERT_TRUE(sim.wait_for_stdout("\n"));
+    PtySession s;
+    ASSERT_TRUE(s.start({harness::bin_path("linkspeed"), "1", "35", "35"}, {"KINETRON_DEVICE=" + link}));
+    ASSERT_TRUE(s.wait_for_count("Trying again ...\n", 2)) << s.output();
+    sim.signal(SIGTERM);
+    EXPECT_EQ(s.wait_exit(), 1) << s.output();
+    // (The library's reason, on standard error, shares the terminal.)
+    const std::string last = "Failed to open USB2Kinetron!\n";
+    std::string out = s.output();
+    ASSERT_GE(out.size(), last.size());
+    EXPECT_EQ(out.substr(out.size() - last.size()), last);
+    EXPECT_TRUE(s.terminal_restored());
+}
