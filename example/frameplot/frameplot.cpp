@@ -45,6 +45,16 @@ static std::string default_output_name(const char* name) {
     return out + ".svg";
 }
 
+// A directory opens as a stream on some systems, yet every read of it fails: such a
+// stream is no frame file. Reading the first character tells; it is put back.
+static bool readable(std::FILE* file) {
+    int c = std::getc(file);
+    if (c == EOF)
+        return !std::ferror(file);
+    std::ungetc(c, file);
+    return true;
+}
+
 int main(int argc, char** argv) {
     std::printf("usage: frameplot <frameFileName> [<idStart> <idEnd>] [-o <out.svg>]\n");
     if (!parse_arguments(argc, argv)) {
@@ -52,6 +62,10 @@ int main(int argc, char** argv) {
         return 1;
     }
     std::FILE* file = std::fopen(frameFileName, "r");
+    if (file && !readable(file)) {
+        std::fclose(file);
+        file = nullptr;
+    }
     if (!file) {
         std::printf("ERROR: Couldn't open file '%s' for reading positions!\n", frameFileName);
         return 1;

@@ -263,6 +263,12 @@ TEST(HostileFiles, DirectoryIsAFileThatDoesNotOpen)
     Measured m = play(dir);
     EXPECT_EQ(after_open(m), "ERROR: Couldn't open file '" + dir + "' for reading positions!\n");
     EXPECT_EQ(m.status, 1);
+
+    // The plotter reads frame files the same way.
+    m = run_measured({harness::bin_path("frameplot"), dir}, {});
+    EXPECT_EQ(m.output, "usage: frameplot <frameFileName> [<idStart> <idEnd>] [-o <out.svg>]\n"
+                        "ERROR: Couldn't open file '" + dir + "' for reading positions!\n");
+    EXPECT_EQ(m.status, 1);
 }
 
 namespace {
