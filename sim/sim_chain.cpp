@@ -186,6 +186,10 @@ SimChain* sim_chain_create(const char* options, char* err, int err_size) {
     sim::SimOptions parsed;
     std::string error;
     if (!sim::parse_sim_options(options, parsed, error)) {
+        // The explanation quotes what was typed; a control character in it (a line feed
+        // pasted into KINETRON_DEVICE) must not break the one line it is.
+        for (char& c : error)
+            if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = '?';
         if (err && err_size > 0) {
             std::snprintf(err, static_cast<std::size_t>(err_size), "simulated chain: %s", error.c_str());
         }
