@@ -100,39 +100,21 @@ static void ask_for_prompt_scheduling() {
     }
 }
 
-// Reply bytes due less than this far apart leave in one write. The client acts on whole
-// packets only, so nothing arrives later than it could be used, and the pseudo-terminal
-// carries one write per packet instead of one per byte (each costs a pass through the
-// kernel's tty worker). At speeds where bytes are further apart they leave one by one.
-static const long BURST_GAP_US = 25;
-
-static void wait_us(long microseconds) {
-    struct timespec start, now;
-    clock_gettime(CLOCK_MONOTONIC, &start);
-    do {
-        clock_gettime(CLOCK_MONOTONIC, &now);
-    } while ((now.tv_sec - start.tv_sec) * 1000000L + (now.tv_nsec - start.tv_nsec) / 1000 < microseconds);
-}
-
 static void send_due_replies(SimChain* chain) {
     unsigned char buffer[512];
-    int count = 0;
-    for (;;) {
-        count += sim_chain_take(chain, buffer + count, static_cast<int>(sizeof buffer) - count);
-        long due = sim_chain_next_due_us(chain);
-        if (count == 0 || due < 0 || due > BURST_GAP_US || count == static_cast<int>(sizeof buffer)) break;
-        wait_us(due);
-    }
-    int done = 0;
-    while (done < count) {
-        ssize_t written = write(master_fd, buffer + done, static_cast<size_t>(count - done));
-        if (written > 0) {
-            done += static_cast<int>(written);
-        } else if (written < 0 && errno == EINTR) {
-            continue;
-        } else {
-            // Nobody reads the slave and its queue is full: the bytes are lost, as on a line.
-            done = count;
+    int count;
+    while ((count = sim_chain_take(chain, buffer, sizeof buffer)) > 0) {
+        int done = 0;
+        while (done < count) {
+            ssize_t written = write(master_fd, buffer + done, static_cast<size_t>(count - done));
+            if (written > 0) {
+                done += static_cast<int>(written);
+            } else if (written < 0 && errno == EINTR) {
+                continue;
+            } else {
+                // Nobody reads the slave and its queue is full: the bytes are lost, as on a line.
+                done = count;
+            }
         }
     }
 }
