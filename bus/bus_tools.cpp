@@ -153,3 +153,13 @@ bool in_range(int value, int lo, int hi)
     return static_cast<unsigned>(value) - static_cast<unsigned>(lo) <=
            static_cast<unsigned>(hi) - static_cast<unsigned>(lo);
 }
+
+bool open_adapter(void)
+{
+    if (!bus_open()) {
+        std::printf("Failed to open USB2Kinetron!\n");
+        return false;
+    }
+    std::printf("Succeed to open USB2Kinetron!\n");
+    return true;
+}

@@ -34,6 +34,10 @@ const char* print_result(int value);
  * has not finished within a second. Start it once: _beginthread(watchdog_thread, 0, NULL). */
 void watchdog_thread(void* unused);
 
+/* Opens the adapter with bus_open and says how it went: "Succeed to open USB2Kinetron!\n"
+ * or "Failed to open USB2Kinetron!\n". False when it did not open. */
+bool open_adapter(void);
+
 /* Text of a result code as print_result shows it: "txF", "rxT", ..., "UNK". */
 const char* result_code_text(int code);
 

@@ -62,11 +62,8 @@ int main(int argc, char** argv)
         return 0;
     }
 
-    if (!bus_open()) {
-        std::printf("Failed to open USB2Kinetron!\n");
+    if (!open_adapter())
         return 1;
-    }
-    std::printf("Succeed to open USB2Kinetron!\n");
     if (baudnum == SWEEP) {
         for (int speed = 0; speed <= SWEEP_LAST; ++speed) {
             std::printf("Trying at baudrate %d (%dbps): ", speed, baudnum_to_bps(speed));

@@ -40,11 +40,8 @@ int single_motor(int argc, char** argv)
         return 1;
     }
 
-    if (!bus_open()) {
-        std::printf("Failed to open USB2Kinetron!\n");
+    if (!open_adapter())
         return 1;
-    }
-    std::printf("Succeed to open USB2Kinetron!\n");
     bus_change_baud(baudnum);
     std::printf("Setting Torque mode many times ...\n");
     for (int pass = 0; pass < SINGLE_PASSES; ++pass) {
@@ -59,11 +56,8 @@ int single_motor(int argc, char** argv)
 
 int all_motors()
 {
-    if (!bus_open()) {
-        std::printf("Failed to open USB2Kinetron!\n");
+    if (!open_adapter())
         return 1;
-    }
-    std::printf("Succeed to open USB2Kinetron!\n");
     std::printf("Disabling Torque on all motors 5 times at baudrates 56kbps and 1Mbps.\n");
     for (int pass = 0; pass < ALL_PASSES; ++pass) {
         for (int speed : ALL_BAUDNUMS) {

@@ -82,12 +82,10 @@ int main(int argc, char** argv)
         return 1;
     }
 
-    if (bus_open() == 0) {
-        printf("Failed to open USB2Kinetron!\n");
+    if (!open_adapter()) {
         bus_close();
         return 1;  /* no adapter is a failure, not a normal end */
     }
-    printf("Succeed to open USB2Kinetron!\n");
     bus_change_baud(baudnum);
     printf("Press ESC key to Quit!\n\n");
     _beginthread(watchdog_thread, 0, NULL);

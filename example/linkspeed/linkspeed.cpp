@@ -21,7 +21,6 @@ int new_baudnum;
 
 void change_once()
 {
-    std::printf("Succeed to open USB2Kinetron!\n");
     bus_change_baud(old_baudnum);
     std::printf("Old Baud Rate: %d\n", bus_read_byte(id, ADDR_BAUD));
     bus_write_byte(id, ADDR_BAUD, new_baudnum);
@@ -49,18 +48,13 @@ int main(int argc, char** argv)
         return 1;
     }
 
-    if (!bus_open()) {
-        std::printf("Failed to open USB2Kinetron!\n");
-        return 1;
-    }
+    /* Ends only when the adapter no longer opens (or from outside). */
     for (;;) {
+        if (!open_adapter())
+            return 1;
         change_once();
         Sleep(REOPEN_PAUSE_MS);
         std::printf("Trying again ...\n");
         std::fflush(stdout);
-        if (!bus_open()) {
-            std::printf("Failed to open USB2Kinetron!\n");
-            return 1;
-        }
     }
 }

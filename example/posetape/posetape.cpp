@@ -136,11 +136,8 @@ int main(int argc, char** argv)
         return 1;
     }
 
-    if (!bus_open()) {
-        std::printf("Failed to open USB2Kinetron!\n");
+    if (!open_adapter())
         return closing(1);
-    }
-    std::printf("Succeed to open USB2Kinetron!\n");
     bus_change_baud(settings.baudnum);
     std::printf("Press ESC key to Quit!\n\n");
     std::fflush(stdout);

@@ -52,11 +52,8 @@ int run_register_tool(const RegisterToolTable& table, int argc, char** argv)
         return 1;
     }
 
-    if (!bus_open()) {
-        std::printf("Failed to open USB2Kinetron!\n");
+    if (!open_adapter())
         return 1;
-    }
-    std::printf("Succeed to open USB2Kinetron!\n");
     _beginthread(watchdog_thread, 0, NULL);
     bus_change_baud(baudnum);
 

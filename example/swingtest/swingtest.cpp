@@ -119,11 +119,8 @@ int main(int argc, char** argv)
         return 1;
     }
 
-    if (bus_open() == 0) {
-        printf("Failed to open USB2Kinetron!\n");
+    if (!open_adapter())
         return close_and_wait(1);  /* no adapter is a failure, not a normal end */
-    }
-    printf("Succeed to open USB2Kinetron!\n");
     _beginthread(watchdog_thread, 0, NULL);
     bus_change_baud(baudnum);
     bus_write_word(servo_id, ADDR_MOVING_SPEED, START_MOVING_SPEED);

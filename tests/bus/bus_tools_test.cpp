@@ -110,6 +110,18 @@ TEST(PrintResult, FailureCodesPrintTheirTextWhateverTheValue)
     }
 }
 
+TEST(OpenAdapter, SaysWhetherTheAdapterOpened)
+{
+    fake_bus_set_opens(true);
+    testing::internal::CaptureStdout();
+    EXPECT_TRUE(open_adapter());
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Succeed to open USB2Kinetron!\n");
+    fake_bus_set_opens(false);
+    testing::internal::CaptureStdout();
+    EXPECT_FALSE(open_adapter());
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Failed to open USB2Kinetron!\n");
+}
+
 TEST(Arguments, YesNo)
 {
     for (const char* yes : {"1", "yes", "YES", "True", "tRuE", "TRUE"})

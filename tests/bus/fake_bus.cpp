@@ -8,6 +8,7 @@ std::size_t next_reply = 0;
 int reads = 0;
 int result_code = 0;
 bool last_byte = false;
+bool opens = true;
 
 int take_reply()
 {
@@ -33,8 +34,10 @@ void fake_bus_script(const std::vector<FakeReply>& replies)
 void fake_bus_set_result(int code) { result_code = code; }
 int fake_bus_reads() { return reads; }
 bool fake_bus_last_was_byte() { return last_byte; }
+void fake_bus_set_opens(bool will_open) { opens = will_open; }
 
 extern "C" {
+int bus_open(void) { return opens ? 1 : 0; }
 int bus_result(void) { return result_code; }
 int bus_read_byte(int, int)
 {

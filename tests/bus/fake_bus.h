@@ -18,5 +18,7 @@ void fake_bus_set_result(int code);
 // Reads made since the last fake_bus_script(), and whether the last was a byte read.
 int fake_bus_reads();
 bool fake_bus_last_was_byte();
+// Whether bus_open() succeeds.
+void fake_bus_set_opens(bool will_open);
 
 #endif
