@@ -24,12 +24,6 @@ static int targets[2] = {-1, -1};
 static int target_index = 0;
 static bool swinging = true;
 
-/* A position argument: 0..1023, or -1 for "the servo's present position". */
-static bool position_arg_ok(int position)
-{
-    return position >= -1 && position <= POSITION_MAX;
-}
-
 /* Releases the adapter and lets the user read the screen before the window closes. */
 static int close_and_wait(int status)
 {
@@ -114,7 +108,8 @@ int main(int argc, char** argv)
            pos_a, pos_b);
 
     if (!in_range(servo_id, 0, 255) || !in_range(baudnum, 0, BAUDNUM_MAX) ||
-        !position_arg_ok(pos_a) || !position_arg_ok(pos_b)) {
+        /* A position is 0..1023, or -1 for "the servo's present position". */
+        !in_range(pos_a, -1, POSITION_MAX) || !in_range(pos_b, -1, POSITION_MAX)) {
         printf("bad args!\n");
         return 1;
     }
