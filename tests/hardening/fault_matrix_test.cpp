@@ -203,14 +203,8 @@ TEST(FaultMatrix, RecordingReadsBackWithOnlyCodeWarnings)
         std::sscanf(out.c_str() + at, "Found %d", &found);
         ASSERT_GT(found, 0) << out;
 
-        std::string text = read_file(path);
-        ASSERT_FALSE(text.empty());
-        EXPECT_EQ(text.back(), '\n');
-        std::vector<std::string> lines = lines_of(text);
-        ASSERT_GE(lines.size(), 32u);
-        EXPECT_EQ(lines[0], "FILETYPE: AbsoluteSpeeds; AbsolutePositions");
-        for (std::size_t i = 2; i < lines.size(); ++i)
-            EXPECT_TRUE(is_recorded_line(lines[i], found)) << lines[i];
+        std::vector<std::string> lines = checked_recording(path, found);
+        ASSERT_FALSE(lines.empty());
 
         // Played back on the same faulty chain, without pauses.
         Measured play = run_measured({tool("posetape"), "PLAY", path, "0", "5", "35", "0"},

@@ -1,5 +1,7 @@
 #include "hardening_common.h"
 
+#include <gtest/gtest.h>
+
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -192,6 +194,23 @@ bool is_value_text(const std::string& text)
 }
 
 } // namespace
+
+std::vector<std::string> checked_recording(const std::string& path, int servos)
+{
+    std::string text = read_file(path);
+    EXPECT_FALSE(text.empty());
+    if (text.empty())
+        return {};
+    EXPECT_EQ(text.back(), '\n');
+    std::vector<std::string> lines = lines_of(text);
+    EXPECT_GE(lines.size(), 32u);
+    if (lines.size() < 2)
+        return {};
+    EXPECT_EQ(lines[0], "FILETYPE: AbsoluteSpeeds; AbsolutePositions");
+    for (std::size_t i = 2; i < lines.size(); ++i)
+        EXPECT_TRUE(is_recorded_line(lines[i], servos)) << i << ": " << lines[i];
+    return lines;
+}
 
 bool is_recorded_line(const std::string& line, int servos)
 {

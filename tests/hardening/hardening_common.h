@@ -36,6 +36,11 @@ std::vector<std::string> lines_of(const std::string& text);
 // each value a number or a three-letter failure code.
 bool is_recorded_line(const std::string& line, int servos);
 
+// Checks a recording stopped after at least 30 frames: it ends with a line feed, starts with
+// the recorded type line, and every frame line is complete for `servos` servos. Returns the
+// file's lines (empty after a failed check).
+std::vector<std::string> checked_recording(const std::string& path, int servos);
+
 // The reader's messages are the only lines of PLAY output that may name a bad token.
 bool only_code_warnings(const std::string& output, const std::string& fileName);
 
