@@ -38,13 +38,16 @@ static bool wanted(int argc, char** argv, const char* part)
 
 int main(int argc, char** argv)
 {
-    static const char* const parts[] = {"all", "sim", "exchange", "scan", "rec", "play", "servoscan"};
+    static const char* const parts[] = {"all", "sim",  "exchange", "scan",
+                                        "rec", "play", "servoscan"};
     for (int i = 1; i < argc; ++i) {
         bool known = false;
         for (const char* part : parts)
             known = known || std::strcmp(argv[i], part) == 0;
         if (!known) {
-            std::fprintf(stderr, "usage: bus_bench [all | sim | exchange | scan | rec | play | servoscan] ...\n");
+            std::fprintf(
+                stderr,
+                "usage: bus_bench [all | sim | exchange | scan | rec | play | servoscan] ...\n");
             return 2;
         }
     }

@@ -22,7 +22,7 @@ constexpr int SERVO = 1;
 constexpr int ABSENT_SERVO = 100;
 constexpr int ADDR_RETURN_DELAY = 5;
 constexpr int ADDR_PRESENT_POSITION = 36;
-constexpr int FACTORY_RETURN_DELAY = 250;  // 2 us units: 500 us
+constexpr int FACTORY_RETURN_DELAY = 250; // 2 us units: 500 us
 
 double elapsed_us(Clock::time_point since)
 {
@@ -62,14 +62,15 @@ void present_reads(int return_delay, int count, const char* figure, double* medi
     if (!set_return_delay(return_delay))
         return;
     int failures = 0;
-    time_word_reads(50, failures);  // warm the caches and the scheduler
+    time_word_reads(50, failures); // warm the caches and the scheduler
     const std::vector<double> samples = time_word_reads(count, failures);
     const double model = wire_us(READ_PACKET_BYTES + WORD_REPLY_BYTES, 1) + return_delay * 2.0;
     const double med = median(samples);
     report_row(figure, med, model, "us");
     char note[160];
-    std::snprintf(note, sizeof note, "%s: %zu reads, %d failed, p10 %.0f us, p90 %.0f us, p99 %.0f us",
-                  figure, samples.size() + failures, failures, percentile(samples, 10),
+    std::snprintf(note, sizeof note,
+                  "%s: %zu reads, %d failed, p10 %.0f us, p90 %.0f us, p99 %.0f us", figure,
+                  samples.size() + failures, failures, percentile(samples, 10),
                   percentile(samples, 90), percentile(samples, 99));
     report_note(note);
     *median_out = med;

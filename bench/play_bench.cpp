@@ -50,8 +50,15 @@ bool write_frame_file(const std::string& path, int frames, int delay_ms)
 // Runs posetape PLAY on the peer with standard output to /dev/null; its exit status.
 int play(const PlayPeer& peer, const std::string& file)
 {
-    std::vector<std::string> args{harness::bin_path("posetape"), "PLAY", file, "1",
-                                  std::to_string(SERVOS), "1", "1", "50", "1"};
+    std::vector<std::string> args{harness::bin_path("posetape"),
+                                  "PLAY",
+                                  file,
+                                  "1",
+                                  std::to_string(SERVOS),
+                                  "1",
+                                  "1",
+                                  "50",
+                                  "1"};
     std::vector<char*> argv;
     for (std::string& a : args)
         argv.push_back(&a[0]);
@@ -115,7 +122,7 @@ std::vector<double> played_moves(const std::string& file, int frames)
 std::vector<double> frame_times(const std::vector<double>& moves)
 {
     std::vector<double> frames;
-    std::size_t group = 1;  // the first packet only starts the clock
+    std::size_t group = 1; // the first packet only starts the clock
     while (group < moves.size()) {
         std::size_t end = group;
         while (end < moves.size() && moves[end] == moves[group])

@@ -117,7 +117,9 @@ void PlayPeer::answer(const std::vector<std::uint8_t>& packet)
     const int count = packet[6];
     std::vector<std::uint8_t> reply{0xFF, 0xFF, packet[2], static_cast<std::uint8_t>(count + 2), 0};
     for (int i = 0; i < count; ++i)
-        reply.push_back(static_cast<std::uint8_t>(i == 0 ? POSITION & 0xFF : i == 1 ? POSITION >> 8 : 0));
+        reply.push_back(static_cast<std::uint8_t>(i == 0   ? POSITION & 0xFF
+                                                  : i == 1 ? POSITION >> 8
+                                                           : 0));
     unsigned sum = 0;
     for (std::size_t i = 2; i < reply.size(); ++i)
         sum += reply[i];

@@ -28,7 +28,7 @@ using Clock = std::chrono::steady_clock;
 const char* const EMPTY_BUS = "ids=253@0,timing=wire";
 constexpr int SERVOS = 18;
 constexpr int RECORD_SECONDS = 3;
-constexpr int STILL_POSITION = 512;  // servosim's starting position; with torque off it stays
+constexpr int STILL_POSITION = 512; // servosim's starting position; with torque off it stays
 constexpr int BYTE_READ_REPLY_BYTES = 7;
 constexpr int PING_BYTES = 6;
 
@@ -45,11 +45,11 @@ void remove_with_dir(const std::string& path)
 }
 
 struct Recording {
-    int frames = 0;          // frame lines in the file
-    long timed_ms = 0;       // sum of the delays of every frame but the first
-    int failed_values = 0;   // values written as result codes
-    int wrong_values = 0;    // numbers other than the still chain's speed 0 and position 512
-    std::vector<double> delays;  // of every frame but the first
+    int frames = 0;             // frame lines in the file
+    long timed_ms = 0;          // sum of the delays of every frame but the first
+    int failed_values = 0;      // values written as result codes
+    int wrong_values = 0;       // numbers other than the still chain's speed 0 and position 512
+    std::vector<double> delays; // of every frame but the first
 };
 
 // Counts the values of one frame line ("[speed]position," per servo) that a still chain
@@ -57,7 +57,8 @@ struct Recording {
 int wrong_values(const std::string& line)
 {
     int wrong = 0;
-    for (std::size_t open = line.find('['); open != std::string::npos; open = line.find('[', open + 1)) {
+    for (std::size_t open = line.find('['); open != std::string::npos;
+         open = line.find('[', open + 1)) {
         const std::size_t close = line.find(']', open);
         if (close == std::string::npos)
             break;
@@ -65,7 +66,8 @@ int wrong_values(const std::string& line)
         const std::string position = line.substr(close + 1, line.find(',', close) - close - 1);
         if (speed.find("rx") == std::string::npos && std::atoi(speed.c_str()) != 0)
             ++wrong;
-        if (position.find("rx") == std::string::npos && std::atoi(position.c_str()) != STILL_POSITION)
+        if (position.find("rx") == std::string::npos &&
+            std::atoi(position.c_str()) != STILL_POSITION)
             ++wrong;
     }
     return wrong;
@@ -79,13 +81,14 @@ Recording read_recording(const std::string& path)
     int number = 0;
     while (std::getline(in, line)) {
         if (++number <= 2 || line.empty())
-            continue;  // the type line and the ID line
+            continue; // the type line and the ID line
         ++rec.frames;
         if (rec.frames > 1) {
             rec.timed_ms += std::atol(line.c_str());
             rec.delays.push_back(std::atof(line.c_str()));
         }
-        for (std::size_t at = line.find("rx"); at != std::string::npos; at = line.find("rx", at + 2))
+        for (std::size_t at = line.find("rx"); at != std::string::npos;
+             at = line.find("rx", at + 2))
             ++rec.failed_values;
         rec.wrong_values += wrong_values(line);
     }
@@ -133,9 +136,9 @@ double library_frame_ms(const harness::Servosim& sim)
 double record_fps(const harness::Servosim& sim, const std::string& file, Recording& rec)
 {
     harness::PtySession session;
-    if (!session.start({harness::bin_path("posetape"), "REC", file, "1", std::to_string(SERVOS),
-                        "1", "0"},
-                       {sim.env()}) ||
+    if (!session.start(
+            {harness::bin_path("posetape"), "REC", file, "1", std::to_string(SERVOS), "1", "0"},
+            {sim.env()}) ||
         !session.wait_for("Found 18 Kinetron motors", 20000)) {
         std::fprintf(stderr, "bench: posetape REC did not find the servos:\n%s\n",
                      session.output().c_str());
@@ -156,7 +159,8 @@ double recording_row(const harness::Servosim& sim, const std::string& file, int 
     const double library_ms = library_frame_ms(sim);
     Recording rec;
     const double fps = record_fps(sim, file, rec);
-    const double exchange_us = wire_us(READ_PACKET_BYTES + WORD_REPLY_BYTES, 1) + 2.0 * return_delay;
+    const double exchange_us =
+        wire_us(READ_PACKET_BYTES + WORD_REPLY_BYTES, 1) + 2.0 * return_delay;
     const double limit = 1e6 / (2 * SERVOS * exchange_us);
     char figure[80];
     std::snprintf(figure, sizeof figure, "REC 18 servos, baud 1, delay %d us", 2 * return_delay);
@@ -172,7 +176,8 @@ double recording_row(const harness::Servosim& sim, const std::string& file, int 
     report_note(note);
     if (pty_round_trip_us() > 0) {
         // Every exchange crosses the pseudo-terminal twice: the best this line allows.
-        std::snprintf(note, sizeof note, "%s: a pseudo-terminal round trip per exchange caps the ratio at %.3f",
+        std::snprintf(note, sizeof note,
+                      "%s: a pseudo-terminal round trip per exchange caps the ratio at %.3f",
                       figure, exchange_us / (exchange_us + pty_round_trip_us()));
         report_note(note);
     }
@@ -185,7 +190,7 @@ void run_scan_bench()
 {
     harness::Servosim sim(EMPTY_BUS);
     if (sim.device().empty())
-        return;  // an empty KINETRON_DEVICE would send the tool to a real adapter
+        return; // an empty KINETRON_DEVICE would send the tool to a real adapter
     const std::string file = harness::temp_dir() + "/scan.csv";
     harness::PtySession session;
     const Clock::time_point start = Clock::now();
@@ -201,7 +206,9 @@ void run_scan_bench()
     remove_with_dir(file);
     // Five torque-off broadcasts with two 10 ms pauses each, then ten tries of 254 ids.
     const double model = 0.1 + 254 * 10 *
-        (wire_us(READ_PACKET_BYTES + BYTE_READ_REPLY_BYTES, 1) + LONGEST_RETURN_DELAY_US + 1000) / 1e6;
+                                   (wire_us(READ_PACKET_BYTES + BYTE_READ_REPLY_BYTES, 1) +
+                                    LONGEST_RETURN_DELAY_US + 1000) /
+                                   1e6;
     report_row("REC discovery of ids 0-253, empty bus", seconds, model, "s");
     report_summary("scan_s", seconds, 2);
 }
@@ -238,7 +245,8 @@ void run_servoscan_bench()
     // One ping an id, no retry, at each of the ten baud numbers, 10 ms after each change.
     double model = 0;
     for (int baudnum : {1, 3, 4, 7, 9, 16, 34, 35, 103, 207})
-        model += 0.01 + 254 * (wire_us(2 * PING_BYTES, baudnum) + LONGEST_RETURN_DELAY_US + 1000) / 1e6;
+        model +=
+            0.01 + 254 * (wire_us(2 * PING_BYTES, baudnum) + LONGEST_RETURN_DELAY_US + 1000) / 1e6;
     report_row("servoscan, ten baud numbers, empty bus", seconds, model, "s");
     report_summary("servoscan_s", seconds, 2);
 }

@@ -81,7 +81,7 @@ int open_client(const std::string& path)
     struct termios mode;
     ::tcgetattr(fd, &mode);
     ::cfmakeraw(&mode);
-    ::cfsetispeed(&mode, B1000000);  // baud number 1
+    ::cfsetispeed(&mode, B1000000); // baud number 1
     ::cfsetospeed(&mode, B1000000);
     ::tcsetattr(fd, TCSANOW, &mode);
     return fd;
@@ -90,7 +90,7 @@ int open_client(const std::string& path)
 void timed_reads(int fd, int return_delay)
 {
     bare_exchange(fd, instruction(SERVO, 3, {5, static_cast<std::uint8_t>(return_delay)}), 6,
-                      100000);
+                  100000);
     const std::vector<std::uint8_t> read = instruction(SERVO, 2, {36, 2});
     std::vector<double> samples;
     int lost = 0;
@@ -103,7 +103,8 @@ void timed_reads(int fd, int return_delay)
     }
     const double model = wire_us(READ_PACKET_BYTES + WORD_REPLY_BYTES, 1) + 2.0 * return_delay;
     char figure[80];
-    std::snprintf(figure, sizeof figure, "servosim alone, word read, delay %d us", 2 * return_delay);
+    std::snprintf(figure, sizeof figure, "servosim alone, word read, delay %d us",
+                  2 * return_delay);
     report_row(figure, median(samples), model, "us");
     char note[200];
     std::snprintf(note, sizeof note,
@@ -161,7 +162,8 @@ void pty_round_trip()
                 got += static_cast<std::size_t>(n);
         }
         if (got >= sizeof packet && i >= 50)
-            samples.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
+            samples.push_back(
+                std::chrono::duration<double, std::micro>(Clock::now() - start).count());
     }
     stop = true;
     echo.join();
@@ -170,7 +172,8 @@ void pty_round_trip()
     round_trip_median_us = median(samples);
     report_row("pseudo-terminal round trip, 8 bytes each way", round_trip_median_us, 0, "us");
     char note[160];
-    std::snprintf(note, sizeof note, "pseudo-terminal round trip: p10 %.0f us, p90 %.0f us, p99 %.0f us",
+    std::snprintf(note, sizeof note,
+                  "pseudo-terminal round trip: p10 %.0f us, p90 %.0f us, p99 %.0f us",
                   percentile(samples, 10), percentile(samples, 90), percentile(samples, 99));
     report_note(note);
 }

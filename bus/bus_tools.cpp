@@ -37,26 +37,27 @@ static int read_with_retry(int (*bus_read)(int, int), int id, int address)
     return value;
 }
 
-int read_byte_retry(int id, int address)
-{
-    return read_with_retry(bus_read_byte, id, address);
-}
+int read_byte_retry(int id, int address) { return read_with_retry(bus_read_byte, id, address); }
 
-int read_word_retry(int id, int address)
-{
-    return read_with_retry(bus_read_word, id, address);
-}
+int read_word_retry(int id, int address) { return read_with_retry(bus_read_word, id, address); }
 
 const char* result_code_text(int code)
 {
     switch (code) {
-    case RESULT_TX_FAIL: return "txF";
-    case RESULT_RX_FAIL: return "rxF";
-    case RESULT_TX_ERROR: return "txE";
-    case RESULT_RX_WAITING: return "rxW";
-    case RESULT_RX_TIMEOUT: return "rxT";
-    case RESULT_RX_CORRUPT: return "rxC";
-    default: return "UNK";
+    case RESULT_TX_FAIL:
+        return "txF";
+    case RESULT_RX_FAIL:
+        return "rxF";
+    case RESULT_TX_ERROR:
+        return "txE";
+    case RESULT_RX_WAITING:
+        return "rxW";
+    case RESULT_RX_TIMEOUT:
+        return "rxT";
+    case RESULT_RX_CORRUPT:
+        return "rxC";
+    default:
+        return "UNK";
     }
 }
 

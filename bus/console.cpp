@@ -56,10 +56,7 @@ void restore_mode()
         tcsetattr(STDIN, TCSANOW, &saved_mode);
 }
 
-void restore_at_exit()
-{
-    restore_mode();
-}
+void restore_at_exit() { restore_mode(); }
 
 /* Gives the terminal back and lets the signal's default action take over. */
 void restore_and_default(int signal_number)
@@ -100,7 +97,7 @@ void on_stop_signal(int signal_number)
     sigemptyset(&just_this);
     sigaddset(&just_this, signal_number);
     pthread_sigmask(SIG_UNBLOCK, &just_this, nullptr);
-    raise(signal_number);  /* stops here until SIGCONT */
+    raise(signal_number); /* stops here until SIGCONT */
     install(signal_number, on_stop_signal);
     /* Continued, or never stopped (an orphaned process group ignores the stop). */
     if (terminal_saved && tcgetpgrp(STDIN) == getpgrp())
@@ -155,7 +152,7 @@ __attribute__((constructor)) void start_console()
 void push_key(int key)
 {
     if (queue_count == static_cast<int>(sizeof queue / sizeof queue[0]))
-        return;  /* more keys typed ahead than anybody reads: the newest are dropped */
+        return; /* more keys typed ahead than anybody reads: the newest are dropped */
     queue[(queue_head + queue_count) % (sizeof queue / sizeof queue[0])] = key;
     ++queue_count;
 }
@@ -181,7 +178,7 @@ bool wait_readable(int timeout_ms)
         if (ready == 0)
             return false;
         if (errno != EINTR)
-            return true;  /* let read() report the failure */
+            return true; /* let read() report the failure */
     }
 }
 

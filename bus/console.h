@@ -4,11 +4,11 @@
 #define BUS_CONSOLE_H
 
 #if defined(_WIN32)
-#  include <conio.h>
-#  include <process.h>
-#  include <windows.h>
+#include <conio.h>
+#include <process.h>
+#include <windows.h>
 #else
-#  include <cstdint>
+#include <cstdint>
 
 /* Nonzero when a key is waiting. */
 int _kbhit(void);

@@ -6,10 +6,10 @@ namespace {
 
 enum State {
     IDLE,
-    AFTER_ESC,      /* ESC */
-    AFTER_CSI,      /* ESC [ and maybe parameters */
-    AFTER_CSI_CSI,  /* ESC [ [ (the Linux console's F1..F5) */
-    AFTER_SS3       /* ESC O */
+    AFTER_ESC,     /* ESC */
+    AFTER_CSI,     /* ESC [ and maybe parameters */
+    AFTER_CSI_CSI, /* ESC [ [ (the Linux console's F1..F5) */
+    AFTER_SS3      /* ESC O */
 };
 
 const int KEY_ESC_CODE = 27;
@@ -36,13 +36,20 @@ int put_function(int keys[], int count, int number)
 int letter_key(unsigned char final)
 {
     switch (final) {
-    case 'A': return KEY_CODE_UP;
-    case 'B': return KEY_CODE_DOWN;
-    case 'C': return KEY_CODE_RIGHT;
-    case 'D': return KEY_CODE_LEFT;
-    case 'H': return KEY_CODE_HOME;
-    case 'F': return KEY_CODE_END;
-    default: return 0;
+    case 'A':
+        return KEY_CODE_UP;
+    case 'B':
+        return KEY_CODE_DOWN;
+    case 'C':
+        return KEY_CODE_RIGHT;
+    case 'D':
+        return KEY_CODE_LEFT;
+    case 'H':
+        return KEY_CODE_HOME;
+    case 'F':
+        return KEY_CODE_END;
+    default:
+        return 0;
     }
 }
 
@@ -50,13 +57,22 @@ int letter_key(unsigned char final)
 int tilde_key(int n)
 {
     switch (n) {
-    case 1: case 7: return KEY_CODE_HOME;
-    case 2: return KEY_CODE_INSERT;
-    case 3: return KEY_CODE_DELETE;
-    case 4: case 8: return KEY_CODE_END;
-    case 5: return KEY_CODE_PAGE_UP;
-    case 6: return KEY_CODE_PAGE_DOWN;
-    default: return 0;
+    case 1:
+    case 7:
+        return KEY_CODE_HOME;
+    case 2:
+        return KEY_CODE_INSERT;
+    case 3:
+        return KEY_CODE_DELETE;
+    case 4:
+    case 8:
+        return KEY_CODE_END;
+    case 5:
+        return KEY_CODE_PAGE_UP;
+    case 6:
+        return KEY_CODE_PAGE_DOWN;
+    default:
+        return 0;
     }
 }
 
@@ -81,7 +97,7 @@ int finish_csi(const KeyDecoder* d, unsigned char final, int keys[], int count)
             digits = true;
         }
         if (p < end)
-            ++p;  /* the ';' */
+            ++p; /* the ';' */
         if (field == 0) {
             first = value;
             has_first = digits;
@@ -124,10 +140,7 @@ void key_decoder_reset(KeyDecoder* d)
     d->unknown = false;
 }
 
-bool key_decoder_pending(const KeyDecoder* d)
-{
-    return d->state != IDLE;
-}
+bool key_decoder_pending(const KeyDecoder* d) { return d->state != IDLE; }
 
 int key_decoder_feed(KeyDecoder* d, unsigned char b, int keys[KEY_DECODER_MAX_OUT])
 {

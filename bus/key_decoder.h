@@ -6,21 +6,28 @@
 #define BUS_KEY_DECODER_H
 
 enum {
-    KEY_PREFIX_EXTENDED = 224,  /* arrows and the editing block */
-    KEY_PREFIX_FUNCTION = 0,    /* F1..F4 */
-    KEY_CODE_UP = 72, KEY_CODE_DOWN = 80, KEY_CODE_LEFT = 75, KEY_CODE_RIGHT = 77,
-    KEY_CODE_HOME = 71, KEY_CODE_END = 79, KEY_CODE_PAGE_UP = 73, KEY_CODE_PAGE_DOWN = 81,
-    KEY_CODE_INSERT = 82, KEY_CODE_DELETE = 83,
-    KEY_CODE_F1 = 59,           /* F2..F4 follow */
-    KEY_DECODER_MAX_OUT = 4,    /* keys one call can give, at most */
-    KEY_ESCAPE_WAIT_MS = 30     /* how long a lone ESC waits for the rest of a sequence */
+    KEY_PREFIX_EXTENDED = 224, /* arrows and the editing block */
+    KEY_PREFIX_FUNCTION = 0,   /* F1..F4 */
+    KEY_CODE_UP = 72,
+    KEY_CODE_DOWN = 80,
+    KEY_CODE_LEFT = 75,
+    KEY_CODE_RIGHT = 77,
+    KEY_CODE_HOME = 71,
+    KEY_CODE_END = 79,
+    KEY_CODE_PAGE_UP = 73,
+    KEY_CODE_PAGE_DOWN = 81,
+    KEY_CODE_INSERT = 82,
+    KEY_CODE_DELETE = 83,
+    KEY_CODE_F1 = 59,        /* F2..F4 follow */
+    KEY_DECODER_MAX_OUT = 4, /* keys one call can give, at most */
+    KEY_ESCAPE_WAIT_MS = 30  /* how long a lone ESC waits for the rest of a sequence */
 };
 
 struct KeyDecoder {
     int state;
     char params[16];
     int param_count;
-    bool unknown;  /* the sequence has a part no key of ours uses */
+    bool unknown; /* the sequence has a part no key of ours uses */
 };
 
 void key_decoder_reset(KeyDecoder* decoder);

@@ -5,13 +5,13 @@
 #define KINETRON_H
 
 #if defined(_WIN32)
-#  if defined(KINETRON_BUILDING_LIBRARY)
-#    define KINETRON_API __declspec(dllexport)
-#  else
-#    define KINETRON_API __declspec(dllimport)
-#  endif
+#if defined(KINETRON_BUILDING_LIBRARY)
+#define KINETRON_API __declspec(dllexport)
 #else
-#  define KINETRON_API __attribute__((visibility("default")))
+#define KINETRON_API __declspec(dllimport)
+#endif
+#else
+#define KINETRON_API __attribute__((visibility("default")))
 #endif
 
 #ifdef __cplusplus

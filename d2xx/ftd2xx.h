@@ -6,11 +6,11 @@
 #define KINETRON_FTD2XX_H
 
 #ifdef _WIN32
-#include <windows.h>  // DWORD, ULONG, UCHAR, USHORT: all of the widths below on Windows
+#include <windows.h> // DWORD, ULONG, UCHAR, USHORT: all of the widths below on Windows
 #define FT_API WINAPI
 #else
 #include <stdint.h>
-typedef uint32_t DWORD;  // 32 bits everywhere, as on Windows
+typedef uint32_t DWORD; // 32 bits everywhere, as on Windows
 typedef uint32_t ULONG;
 typedef uint16_t USHORT;
 typedef unsigned char UCHAR;
@@ -79,7 +79,7 @@ enum {
 typedef struct _ft_device_list_info_node {
     ULONG Flags;
     ULONG Type;
-    ULONG ID;              // vendor id in the high 16 bits, product id in the low 16
+    ULONG ID; // vendor id in the high 16 bits, product id in the low 16
     DWORD LocId;
     char SerialNumber[16]; // NUL-terminated
     char Description[64];  // NUL-terminated

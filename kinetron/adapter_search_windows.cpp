@@ -54,8 +54,8 @@ bool find_usb_adapter(std::string& path, std::string& error)
                 const std::string sub = instance + "\\Device Parameters";
                 char port[64] = {};
                 DWORD size = sizeof port - 1;
-                if (RegGetValueA(device_key, sub.c_str(), "PortName", RRF_RT_REG_SZ, nullptr,
-                                 port, &size) != ERROR_SUCCESS)
+                if (RegGetValueA(device_key, sub.c_str(), "PortName", RRF_RT_REG_SZ, nullptr, port,
+                                 &size) != ERROR_SUCCESS)
                     return;
                 const int number = com_number(port);
                 if (number > 0 && port_present(port) && (best < 0 || number < best))

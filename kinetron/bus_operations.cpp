@@ -105,7 +105,7 @@ int bus_open(void)
         return 0;
     }
     if (!line->set_speed(INITIAL_BITS_PER_SECOND)) {
-        delete line;  // the line has said why on standard error
+        delete line; // the line has said why on standard error
         return 0;
     }
     g_line = line;
@@ -157,6 +157,9 @@ void bus_packet_set_length(int length) { g_packet.length = length; }
 void bus_packet_transfer(void) { g_result = transfer_packet(); }
 
 int bus_low_byte(int value) { return static_cast<int>(static_cast<unsigned>(value) & 0xFFu); }
-int bus_high_byte(int value) { return static_cast<int>((static_cast<unsigned>(value) >> 8) & 0xFFu); }
+int bus_high_byte(int value)
+{
+    return static_cast<int>((static_cast<unsigned>(value) >> 8) & 0xFFu);
+}
 
 } // extern "C"

@@ -22,9 +22,6 @@ void sleep_until_us(std::int64_t deadline_us)
     }
 }
 
-void sleep_for_us(std::int64_t duration_us)
-{
-    sleep_until_us(monotonic_us() + duration_us);
-}
+void sleep_for_us(std::int64_t duration_us) { sleep_until_us(monotonic_us() + duration_us); }
 
 } // namespace kinetron

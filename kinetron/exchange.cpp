@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "registers.h"
 #include "clock.h"
+#include "registers.h"
 #include "reply_scan.h"
 #include "timing.h"
 
@@ -37,8 +37,7 @@ bool reply_may_be_late = false;
 
 } // namespace
 
-int run_exchange(Line* line, const Exchange& exchange, std::uint8_t* reply_params,
-                 int& reply_count)
+int run_exchange(Line* line, const Exchange& exchange, std::uint8_t* reply_params, int& reply_count)
 {
     reply_count = 0;
     if (line == nullptr || exchange.packet == nullptr)
@@ -46,9 +45,9 @@ int run_exchange(Line* line, const Exchange& exchange, std::uint8_t* reply_param
 
     const std::vector<std::uint8_t>& packet = *exchange.packet;
     const int reply_bytes = exchange.expect_reply ? exchange.expect_params + 6 : 0;
-    const std::int64_t timeout = reply_timeout_us(exchange.bits_per_second,
-                                                  static_cast<int>(packet.size()), reply_bytes,
-                                                  line->latency_ms(), line->is_usb_adapter());
+    const std::int64_t timeout =
+        reply_timeout_us(exchange.bits_per_second, static_cast<int>(packet.size()), reply_bytes,
+                         line->latency_ms(), line->is_usb_adapter());
 
     line->discard_input();
     const std::int64_t sent_at = monotonic_us();
@@ -107,7 +106,7 @@ int run_exchange(Line* line, const Exchange& exchange, std::uint8_t* reply_param
     case ScanState::Good:
         break;
     }
-    return RESULT_SUCCESS;  // not reached: a good reply returns inside the loop
+    return RESULT_SUCCESS; // not reached: a good reply returns inside the loop
 }
 
 } // namespace kinetron

@@ -99,7 +99,8 @@ std::string open_failure(int error)
 class PosixLine : public Line {
 public:
     PosixLine(int fd, std::string path, bool usb, bool pty, int latency)
-        : fd_(fd), path_(std::move(path)), usb_(usb), pty_(pty), latency_(latency) {}
+        : fd_(fd), path_(std::move(path)), usb_(usb), pty_(pty), latency_(latency)
+    {}
     ~PosixLine() override { ::close(fd_); }
 
     bool write_all(const std::uint8_t* data, std::size_t count) override
@@ -153,7 +154,7 @@ public:
             if (ready == 0) {
                 if (left <= 0)
                     return 0;
-                continue;  // look at the clock again
+                continue; // look at the clock again
             }
             if (p.revents & POLLIN) {
                 const ssize_t n = ::read(fd_, buffer, size);
@@ -165,9 +166,9 @@ public:
                 }
                 if (n < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK))
                     continue;
-                return -1;  // end of file or an I/O error: the device is gone
+                return -1; // end of file or an I/O error: the device is gone
             }
-            return -1;  // hang-up or error without data
+            return -1; // hang-up or error without data
         }
     }
 
@@ -215,7 +216,7 @@ private:
     bool pty_;
     int latency_;
     int speed_ = 9600;
-    int unsent_bytes_ = 0;  // size of the last packet written since the last drain
+    int unsent_bytes_ = 0; // size of the last packet written since the last drain
 };
 
 } // namespace

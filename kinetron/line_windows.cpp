@@ -38,7 +38,8 @@ public:
         while (done < count) {
             DWORD written = 0;
             if (!WriteFile(handle_, data + done, static_cast<DWORD>(count - done), &written,
-                           nullptr) || written == 0)
+                           nullptr) ||
+                written == 0)
                 return false;
             done += written;
         }

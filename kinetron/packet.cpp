@@ -10,10 +10,7 @@ std::uint8_t packet_checksum(const std::uint8_t* bytes, std::size_t count)
     return static_cast<std::uint8_t>(~sum & 0xFF);
 }
 
-void PacketBuilder::clear()
-{
-    *this = PacketBuilder();
-}
+void PacketBuilder::clear() { *this = PacketBuilder(); }
 
 void PacketBuilder::set_param(int index, int value)
 {

@@ -16,11 +16,11 @@ constexpr int MAX_PARAMS = 253;
 std::uint8_t packet_checksum(const std::uint8_t* bytes, std::size_t count);
 
 struct PacketBuilder {
-    int id = -1;                  // as given; checked when the packet is encoded
+    int id = -1; // as given; checked when the packet is encoded
     int instruction = 0;
-    int length = -1;              // the length field as given
-    int highest_param = -1;       // highest parameter index set, -1 for none
-    bool bad_index = false;       // a parameter index outside 0..MAX_PARAMS-1 was given
+    int length = -1;        // the length field as given
+    int highest_param = -1; // highest parameter index set, -1 for none
+    bool bad_index = false; // a parameter index outside 0..MAX_PARAMS-1 was given
     std::uint8_t params[MAX_PARAMS] = {};
 
     void clear();

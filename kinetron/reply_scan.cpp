@@ -11,8 +11,8 @@ namespace {
 // Bytes of the echo at the start of `received`: all of `sent` once it has come back whole,
 // 0 when the input does not begin with it. A prefix of `sent` still arriving counts as
 // echo for now; if the next bytes depart from it, it is scanned like anything else.
-std::size_t echo_length(const std::uint8_t* received, std::size_t count,
-                        const std::uint8_t* sent, std::size_t sent_count, bool& pending)
+std::size_t echo_length(const std::uint8_t* received, std::size_t count, const std::uint8_t* sent,
+                        std::size_t sent_count, bool& pending)
 {
     pending = false;
     if (sent_count == 0)
@@ -28,9 +28,8 @@ std::size_t echo_length(const std::uint8_t* received, std::size_t count,
 
 } // namespace
 
-ScanResult scan_reply(const std::uint8_t* received, std::size_t count,
-                      const std::uint8_t* sent, std::size_t sent_count,
-                      int expect_id, int expect_params)
+ScanResult scan_reply(const std::uint8_t* received, std::size_t count, const std::uint8_t* sent,
+                      std::size_t sent_count, int expect_id, int expect_params)
 {
     ScanResult result;
     bool echo_pending = false;
@@ -49,14 +48,14 @@ ScanResult scan_reply(const std::uint8_t* received, std::size_t count,
         if (received[i] != 0xFF || received[i + 1] != 0xFF)
             continue;
         if (i + 4 > count)
-            break;  // a header still arriving
+            break; // a header still arriving
         const int id = received[i + 2];
         const int length = received[i + 3];
         if (length < 2)
-            continue;  // no packet has fewer than the error byte and the checksum
+            continue; // no packet has fewer than the error byte and the checksum
         const std::size_t total = static_cast<std::size_t>(length) + 4;
         if (i + total > count)
-            continue;  // incomplete; a later FF may still start a whole packet
+            continue; // incomplete; a later FF may still start a whole packet
         const std::uint8_t sum = packet_checksum(received + i + 2, total - 3);
         if (sum == received[i + total - 1] && id == expect_id && length == expect_params + 2) {
             result.state = ScanState::Good;

@@ -9,17 +9,17 @@
 namespace kinetron {
 
 enum class ScanState {
-    Nothing,     // no byte beyond the echo of our own packet
-    Partial,     // bytes, but no complete packet among them (yet)
-    BadPacket,   // at least one complete packet, none of them the reply we wait for
-    Good         // the reply: right id, right length, right checksum
+    Nothing,   // no byte beyond the echo of our own packet
+    Partial,   // bytes, but no complete packet among them (yet)
+    BadPacket, // at least one complete packet, none of them the reply we wait for
+    Good       // the reply: right id, right length, right checksum
 };
 
 struct ScanResult {
     ScanState state = ScanState::Nothing;
-    std::size_t start = 0;       // Good: offset of the reply's first FF
-    std::uint8_t error = 0;      // Good: the ERR byte
-    const std::uint8_t* params = nullptr;  // Good: the reply's parameters, inside the input
+    std::size_t start = 0;                // Good: offset of the reply's first FF
+    std::uint8_t error = 0;               // Good: the ERR byte
+    const std::uint8_t* params = nullptr; // Good: the reply's parameters, inside the input
     int param_count = 0;
 };
 
@@ -27,9 +27,8 @@ struct ScanResult {
 // first; one leading copy is skipped). `expect_id`: the servo addressed. `expect_params`:
 // parameter bytes the reply must carry. Scanning resumes after the first FF of every
 // candidate that fails a check, so garbage and stray FF bytes are stepped over.
-ScanResult scan_reply(const std::uint8_t* received, std::size_t count,
-                      const std::uint8_t* sent, std::size_t sent_count,
-                      int expect_id, int expect_params);
+ScanResult scan_reply(const std::uint8_t* received, std::size_t count, const std::uint8_t* sent,
+                      std::size_t sent_count, int expect_id, int expect_params);
 
 } // namespace kinetron
 

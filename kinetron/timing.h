@@ -19,8 +19,8 @@ std::int64_t wire_time_us(int bytes, int bits_per_second);
 // Time-out of one exchange, counted from the moment the instruction has been written:
 // both packets on the wire, the longest return delay, twice the adapter latency, 1 ms,
 // and 2 ms more for the frames of a USB adapter.
-std::int64_t reply_timeout_us(int bits_per_second, int sent_bytes, int reply_bytes,
-                              int latency_ms, bool usb_adapter);
+std::int64_t reply_timeout_us(int bits_per_second, int sent_bytes, int reply_bytes, int latency_ms,
+                              bool usb_adapter);
 
 } // namespace kinetron
 

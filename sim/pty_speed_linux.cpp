@@ -6,8 +6,10 @@
 
 #include "pty_speed.h"
 
-long pty_line_speed(int master_fd) {
+long pty_line_speed(int master_fd)
+{
     struct termios2 settings;
-    if (ioctl(master_fd, TCGETS2, &settings) != 0) return -1;
+    if (ioctl(master_fd, TCGETS2, &settings) != 0)
+        return -1;
     return static_cast<long>(settings.c_ospeed);
 }

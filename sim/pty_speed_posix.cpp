@@ -3,8 +3,10 @@
 
 #include "pty_speed.h"
 
-long pty_line_speed(int master_fd) {
+long pty_line_speed(int master_fd)
+{
     struct termios settings;
-    if (tcgetattr(master_fd, &settings) != 0) return -1;
+    if (tcgetattr(master_fd, &settings) != 0)
+        return -1;
     return static_cast<long>(cfgetospeed(&settings));
 }

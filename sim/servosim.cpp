@@ -6,9 +6,9 @@
 // The first line of standard output is the slave's path. Serves until SIGINT or SIGTERM.
 #include <fcntl.h>
 #include <sched.h>
-#include <sys/select.h>
 #include <signal.h>
 #include <sys/ioctl.h>
+#include <sys/select.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <time.h>
@@ -33,13 +33,15 @@ static const long IDLE_TICK_US = 5000;
 
 static void on_stop_signal(int) { stop_requested = 1; }
 
-static void print_usage() {
+static void print_usage()
+{
     std::fprintf(stderr,
                  "usage: servosim [OPTIONS] [--link PATH] [--trace]\n"
                  "  OPTIONS: comma-separated, e.g. ids=1-3@35+7@1,timing=wire,drop=0.1,seed=7\n");
 }
 
-static bool open_pty(std::string& slave_path) {
+static bool open_pty(std::string& slave_path)
+{
     master_fd = posix_openpt(O_RDWR | O_NOCTTY);
     if (master_fd < 0 || grantpt(master_fd) != 0 || unlockpt(master_fd) != 0) {
         std::fprintf(stderr, "servosim: cannot open a pseudo-terminal: %s\n", std::strerror(errno));
@@ -68,17 +70,20 @@ static bool open_pty(std::string& slave_path) {
     return true;
 }
 
-static bool make_link(const std::string& slave_path) {
+static bool make_link(const std::string& slave_path)
+{
     struct stat info;
     if (lstat(link_path.c_str(), &info) == 0) {
         if (!S_ISLNK(info.st_mode)) {
-            std::fprintf(stderr, "servosim: %s exists and is no symbolic link\n", link_path.c_str());
+            std::fprintf(stderr, "servosim: %s exists and is no symbolic link\n",
+                         link_path.c_str());
             return false;
         }
         unlink(link_path.c_str());
     }
     if (symlink(slave_path.c_str(), link_path.c_str()) != 0) {
-        std::fprintf(stderr, "servosim: cannot link %s: %s\n", link_path.c_str(), std::strerror(errno));
+        std::fprintf(stderr, "servosim: cannot link %s: %s\n", link_path.c_str(),
+                     std::strerror(errno));
         return false;
     }
     return true;
@@ -88,19 +93,22 @@ static bool make_link(const std::string& slave_path) {
 // plain process may wait milliseconds for the processor and miss the client's time-out, so
 // ask for real-time scheduling (it sleeps in pselect between packets and never spins), or at
 // least a better nice value; without the privilege it runs as it is.
-static void ask_for_prompt_scheduling() {
+static void ask_for_prompt_scheduling()
+{
 #if defined(__linux__)
     struct sched_param priority;
     std::memset(&priority, 0, sizeof priority);
     priority.sched_priority = 1;
-    if (sched_setscheduler(0, SCHED_FIFO, &priority) == 0) return;
+    if (sched_setscheduler(0, SCHED_FIFO, &priority) == 0)
+        return;
 #endif
     if (nice(-5) == -1) {
         // Not permitted: stay as we are.
     }
 }
 
-static void send_due_replies(SimChain* chain) {
+static void send_due_replies(SimChain* chain)
+{
     unsigned char buffer[512];
     int count;
     while ((count = sim_chain_take(chain, buffer, sizeof buffer)) > 0) {
@@ -122,14 +130,17 @@ static void send_due_replies(SimChain* chain) {
 // How long before a reply byte is due the server stops sleeping and spins.
 static const long SPIN_US = 150;
 
-static void spin_until_due(SimChain* chain) {
+static void spin_until_due(SimChain* chain)
+{
     while (!stop_requested) {
         long due = sim_chain_next_due_us(chain);
-        if (due <= 0) return;
+        if (due <= 0)
+            return;
     }
 }
 
-static void serve(SimChain* chain) {
+static void serve(SimChain* chain)
+{
     unsigned char buffer[4096];
     while (!stop_requested) {
         // A client's exclusive mode would outlive it while we hold the slave open, and lock
@@ -143,7 +154,8 @@ static void serve(SimChain* chain) {
             send_due_replies(chain);
             continue;
         }
-        long wait_us = due < 0 || due > IDLE_TICK_US ? IDLE_TICK_US : due - (due > SPIN_US ? SPIN_US : 0);
+        long wait_us =
+            due < 0 || due > IDLE_TICK_US ? IDLE_TICK_US : due - (due > SPIN_US ? SPIN_US : 0);
         struct timespec timeout = {0, wait_us * 1000L};
         fd_set readable;
         FD_ZERO(&readable);
@@ -163,7 +175,8 @@ static void serve(SimChain* chain) {
     }
 }
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     std::string options;
     bool trace = false;
     for (int i = 1; i < argc; ++i) {
@@ -184,12 +197,14 @@ int main(int argc, char** argv) {
             print_usage();
             return 2;
         } else {
-            if (!options.empty()) options += ',';
+            if (!options.empty())
+                options += ',';
             options += arg;
         }
     }
     if (options.find("stall=") != std::string::npos) {
-        std::fprintf(stderr, "servosim: stall= works only in the process (KINETRON_DEVICE=sim:stall=ID)\n");
+        std::fprintf(stderr,
+                     "servosim: stall= works only in the process (KINETRON_DEVICE=sim:stall=ID)\n");
         return 2;
     }
     char reason[512] = "";
@@ -198,11 +213,14 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "servosim: %s\n", reason);
         return 2;
     }
-    if (trace) sim_chain_set_trace(chain, 1);
+    if (trace)
+        sim_chain_set_trace(chain, 1);
 
     std::string slave_path;
-    if (!open_pty(slave_path)) return 1;
-    if (!link_path.empty() && !make_link(slave_path)) return 1;
+    if (!open_pty(slave_path))
+        return 1;
+    if (!link_path.empty() && !make_link(slave_path))
+        return 1;
 
     struct sigaction action;
     std::memset(&action, 0, sizeof action);
@@ -218,7 +236,8 @@ int main(int argc, char** argv) {
     ask_for_prompt_scheduling();
     serve(chain);
 
-    if (!link_path.empty()) unlink(link_path.c_str());
+    if (!link_path.empty())
+        unlink(link_path.c_str());
     close(slave_keeper_fd);
     close(master_fd);
     sim_chain_destroy(chain);

@@ -21,7 +21,7 @@ namespace {
 const int INS_PING = 1, INS_READ = 2, INS_WRITE = 3, INS_RESET = 6, INS_SYNC_WRITE = 131;
 const int BROADCAST = 254;
 const int ERR_CHECKSUM = 1 << 4, ERR_INSTRUCTION = 1 << 6;
-const double BITS_PER_BYTE = 10.0;  // start bit, 8 data bits, stop bit
+const double BITS_PER_BYTE = 10.0; // start bit, 8 data bits, stop bit
 
 long line_speed(int baud) { return 2000000L / (baud + 1); }
 
@@ -35,7 +35,8 @@ struct Reply {
     std::int64_t start_us;
 };
 
-std::int64_t steady_now_us() {
+std::int64_t steady_now_us()
+{
     return std::chrono::duration_cast<std::chrono::microseconds>(
                std::chrono::steady_clock::now().time_since_epoch())
         .count();
@@ -50,8 +51,8 @@ struct SimChain {
     sim::PacketParser parser;
     long parser_bps = -1;
     std::deque<QueuedByte> queue;
-    std::int64_t sending_until_us = 0;   // the client's bytes still on the wire
-    std::int64_t replying_until_us = 0;  // the servos' bytes still on the wire
+    std::int64_t sending_until_us = 0;  // the client's bytes still on the wire
+    std::int64_t replying_until_us = 0; // the servos' bytes still on the wire
     long flaky_reads = 0;
     bool trace = false;
     SimClock clock = nullptr;
@@ -66,17 +67,20 @@ struct SimChain {
 
 namespace {
 
-[[noreturn]] void stall_forever() {
+[[noreturn]] void stall_forever()
+{
     // A sleep loop, not a wait on anything: the process may exit under it at any moment.
-    for (;;) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    for (;;)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
 }
 
 } // namespace
 
 // Acts on the packet as one servo; true when the servo answers, with the reply in `reply`.
-bool SimChain::answer(sim::SimServo& servo, const sim::InstructionPacket& packet, std::int64_t at_us,
-                      std::vector<std::uint8_t>& reply) {
-    int old_id = servo.id();  // a new id or baud number counts from the next packet
+bool SimChain::answer(sim::SimServo& servo, const sim::InstructionPacket& packet,
+                      std::int64_t at_us, std::vector<std::uint8_t>& reply)
+{
+    int old_id = servo.id(); // a new id or baud number counts from the next packet
     int level = servo.status_return_level();
     const std::vector<std::uint8_t>& p = packet.params;
     std::vector<std::uint8_t> data;
@@ -106,92 +110,117 @@ bool SimChain::answer(sim::SimServo& servo, const sim::InstructionPacket& packet
             if (p.size() >= 2) {
                 std::size_t group = static_cast<std::size_t>(p[1]) + 1;
                 for (std::size_t at = 2; p[1] > 0 && at + group <= p.size(); at += group)
-                    if (p[at] == old_id) servo.write(p[0], p.data() + at + 1, p[1], at_us);
+                    if (p[at] == old_id)
+                        servo.write(p[0], p.data() + at + 1, p[1], at_us);
             }
-            return false;  // a synchronized write is never answered
+            return false; // a synchronized write is never answered
         default:
             error = ERR_INSTRUCTION;
             break;
         }
     }
-    if (packet.id == BROADCAST) return false;
-    bool answers = packet.checksum_ok && packet.instruction == INS_PING ? true
+    if (packet.id == BROADCAST)
+        return false;
+    bool answers = packet.checksum_ok && packet.instruction == INS_PING   ? true
                    : packet.checksum_ok && packet.instruction == INS_READ ? level >= 1
                                                                           : level >= 2;
-    if (!answers) return false;
+    if (!answers)
+        return false;
     reply = sim::build_status_packet(old_id, error, data);
     return true;
 }
 
-void SimChain::put_on_line(std::vector<std::uint8_t> bytes, std::int64_t start_us, long bps) {
+void SimChain::put_on_line(std::vector<std::uint8_t> bytes, std::int64_t start_us, long bps)
+{
     if (!options.wire_timing) {
-        for (std::uint8_t byte : bytes) queue.push_back({byte, 0});
+        for (std::uint8_t byte : bytes)
+            queue.push_back({byte, 0});
         return;
     }
     double byte_us = BITS_PER_BYTE * 1e6 / static_cast<double>(bps);
-    if (start_us < replying_until_us) start_us = replying_until_us;
+    if (start_us < replying_until_us)
+        start_us = replying_until_us;
     for (std::size_t i = 0; i < bytes.size(); ++i)
-        queue.push_back({bytes[i], start_us + static_cast<std::int64_t>(byte_us * static_cast<double>(i + 1) + 0.5)});
+        queue.push_back({bytes[i], start_us + static_cast<std::int64_t>(
+                                                  byte_us * static_cast<double>(i + 1) + 0.5)});
     replying_until_us = queue.back().due_us;
 }
 
-void SimChain::handle(const sim::InstructionPacket& packet, long bps) {
-    if (trace) sim::trace_line(describe_instruction(packet, bps));
+void SimChain::handle(const sim::InstructionPacket& packet, long bps)
+{
+    if (trace)
+        sim::trace_line(describe_instruction(packet, bps));
     if (packet.instruction == INS_READ && packet.id == options.stall_id) {
-        if (trace) sim::trace_line("   stalled: this read never returns");
+        if (trace)
+            sim::trace_line("   stalled: this read never returns");
         stall_forever();
     }
     std::int64_t at_us = options.wire_timing ? packet.end_us : now();
     std::vector<Reply> replies;
     int listeners = 0;
     for (sim::SimServo& servo : servos) {
-        if (line_speed(servo.baud()) != bps) continue;
-        if (servo.id() != packet.id && packet.id != BROADCAST) continue;
+        if (line_speed(servo.baud()) != bps)
+            continue;
+        if (servo.id() != packet.id && packet.id != BROADCAST)
+            continue;
         ++listeners;
         int old_id = servo.id();
         std::int64_t delay_us = servo.return_delay_us();
         std::vector<std::uint8_t> reply;
-        if (!answer(servo, packet, at_us, reply)) continue;
-        if (old_id == options.flaky_id && packet.instruction == INS_READ && ++flaky_reads % 2 == 1) {
-            if (trace) sim::trace_line("<- id " + std::to_string(old_id) + "  lost (flaky)");
+        if (!answer(servo, packet, at_us, reply))
+            continue;
+        if (old_id == options.flaky_id && packet.instruction == INS_READ &&
+            ++flaky_reads % 2 == 1) {
+            if (trace)
+                sim::trace_line("<- id " + std::to_string(old_id) + "  lost (flaky)");
             continue;
         }
         if (random.chance(options.drop)) {
-            if (trace) sim::trace_line("<- id " + std::to_string(old_id) + "  lost (drop)");
+            if (trace)
+                sim::trace_line("<- id " + std::to_string(old_id) + "  lost (drop)");
             continue;
         }
         replies.push_back({reply, packet.end_us + delay_us});
     }
-    if (trace && listeners == 0) sim::trace_line("   no servo listens at this speed and id");
-    if (replies.empty()) return;
+    if (trace && listeners == 0)
+        sim::trace_line("   no servo listens at this speed and id");
+    if (replies.empty())
+        return;
 
     Reply line = replies.front();
     if (replies.size() > 1) {
         std::vector<std::vector<std::uint8_t>> all;
         for (const Reply& reply : replies) {
             all.push_back(reply.bytes);
-            if (reply.start_us < line.start_us) line.start_us = reply.start_us;
+            if (reply.start_us < line.start_us)
+                line.start_us = reply.start_us;
         }
         line.bytes = sim::collide(all);
-        if (trace) sim::trace_line("   " + std::to_string(replies.size()) + " servos answer at once: collision");
+        if (trace)
+            sim::trace_line("   " + std::to_string(replies.size()) +
+                            " servos answer at once: collision");
     }
     sim::apply_line_faults(line.bytes, {options.corrupt, options.partial, options.noise}, random);
-    if (trace) sim::trace_line(sim::describe_reply(line.bytes));
+    if (trace)
+        sim::trace_line(sim::describe_reply(line.bytes));
     put_on_line(line.bytes, line.start_us, bps);
 }
 
 extern "C" {
 
-SimChain* sim_chain_create(const char* options, char* err, int err_size) {
+SimChain* sim_chain_create(const char* options, char* err, int err_size)
+{
     sim::SimOptions parsed;
     std::string error;
     if (!sim::parse_sim_options(options, parsed, error)) {
         // The explanation quotes what was typed; a control character in it (a line feed
         // pasted into KINETRON_DEVICE) must not break the one line it is.
         for (char& c : error)
-            if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = '?';
+            if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
+                c = '?';
         if (err && err_size > 0) {
-            std::snprintf(err, static_cast<std::size_t>(err_size), "simulated chain: %s", error.c_str());
+            std::snprintf(err, static_cast<std::size_t>(err_size), "simulated chain: %s",
+                          error.c_str());
         }
         return nullptr;
     }
@@ -201,14 +230,17 @@ SimChain* sim_chain_create(const char* options, char* err, int err_size) {
     chain->trace = parsed.trace;
     std::int64_t now = chain->now();
     for (const sim::ServoPlace& place : parsed.servos)
-        chain->servos.emplace_back(place.id, place.baud, parsed.start_position, parsed.hand_wave, now);
+        chain->servos.emplace_back(place.id, place.baud, parsed.start_position, parsed.hand_wave,
+                                   now);
     return chain;
 }
 
 void sim_chain_destroy(SimChain* chain) { delete chain; }
 
-void sim_chain_feed(SimChain* chain, const unsigned char* bytes, int count, long bps) {
-    if (!chain || !bytes || count <= 0 || bps <= 0) return;
+void sim_chain_feed(SimChain* chain, const unsigned char* bytes, int count, long bps)
+{
+    if (!chain || !bytes || count <= 0 || bps <= 0)
+        return;
     if (bps != chain->parser_bps) {
         // Bytes sent at another speed are noise to what follows.
         chain->parser.clear();
@@ -216,17 +248,21 @@ void sim_chain_feed(SimChain* chain, const unsigned char* bytes, int count, long
     }
     double byte_us = BITS_PER_BYTE * 1e6 / static_cast<double>(bps);
     std::int64_t start = chain->now();
-    if (start < chain->sending_until_us) start = chain->sending_until_us;
+    if (start < chain->sending_until_us)
+        start = chain->sending_until_us;
     for (int i = 0; i < count; ++i) {
         std::int64_t end = start + static_cast<std::int64_t>(byte_us * (i + 1) + 0.5);
         chain->sending_until_us = end;
         sim::InstructionPacket packet;
-        if (chain->parser.push(bytes[i], end, packet)) chain->handle(packet, bps);
+        if (chain->parser.push(bytes[i], end, packet))
+            chain->handle(packet, bps);
     }
 }
 
-int sim_chain_take(SimChain* chain, unsigned char* buffer, int size) {
-    if (!chain || !buffer || size <= 0 || chain->queue.empty()) return 0;
+int sim_chain_take(SimChain* chain, unsigned char* buffer, int size)
+{
+    if (!chain || !buffer || size <= 0 || chain->queue.empty())
+        return 0;
     std::int64_t now = chain->options.wire_timing ? chain->now() : 0;
     int count = 0;
     while (count < size && !chain->queue.empty() && chain->queue.front().due_us <= now) {
@@ -236,27 +272,37 @@ int sim_chain_take(SimChain* chain, unsigned char* buffer, int size) {
     return count;
 }
 
-long sim_chain_next_due_us(SimChain* chain) {
-    if (!chain || chain->queue.empty()) return -1;
-    if (!chain->options.wire_timing) return 0;
+long sim_chain_next_due_us(SimChain* chain)
+{
+    if (!chain || chain->queue.empty())
+        return -1;
+    if (!chain->options.wire_timing)
+        return 0;
     std::int64_t wait = chain->queue.front().due_us - chain->now();
     return wait > 0 ? static_cast<long>(wait) : 0;
 }
 
-void sim_chain_discard(SimChain* chain) {
-    if (chain) chain->queue.clear();
+void sim_chain_discard(SimChain* chain)
+{
+    if (chain)
+        chain->queue.clear();
 }
 
-void sim_chain_set_trace(SimChain* chain, int enabled) {
-    if (chain) chain->trace = enabled != 0;
+void sim_chain_set_trace(SimChain* chain, int enabled)
+{
+    if (chain)
+        chain->trace = enabled != 0;
 }
 
-void sim_chain_set_clock(SimChain* chain, SimClock clock, void* context) {
-    if (!chain) return;
+void sim_chain_set_clock(SimChain* chain, SimClock clock, void* context)
+{
+    if (!chain)
+        return;
     chain->clock = clock;
     chain->clock_context = context;
     std::int64_t now = chain->now();
-    for (sim::SimServo& servo : chain->servos) servo.restart_clock(now);
+    for (sim::SimServo& servo : chain->servos)
+        servo.restart_clock(now);
     chain->sending_until_us = 0;
     chain->replying_until_us = 0;
 }

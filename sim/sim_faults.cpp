@@ -4,25 +4,35 @@
 
 namespace sim {
 
-std::uint64_t SeededRandom::next() {
+std::uint64_t SeededRandom::next()
+{
     std::uint64_t z = (state_ += 0x9E3779B97F4A7C15ULL);
     z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
     z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
     return z ^ (z >> 31);
 }
 
-double SeededRandom::unit() { return static_cast<double>(next() >> 11) * (1.0 / 9007199254740992.0); }
+double SeededRandom::unit()
+{
+    return static_cast<double>(next() >> 11) * (1.0 / 9007199254740992.0);
+}
 
-int SeededRandom::below(int bound) {
+int SeededRandom::below(int bound)
+{
     return bound <= 1 ? 0 : static_cast<int>(next() % static_cast<std::uint64_t>(bound));
 }
 
-void apply_line_faults(std::vector<std::uint8_t>& reply, const FaultRates& rates, SeededRandom& random) {
-    if (reply.size() < 6) return;
-    if (random.chance(rates.corrupt)) reply.back() = static_cast<std::uint8_t>(reply.back() ^ 0x5A);
+void apply_line_faults(std::vector<std::uint8_t>& reply, const FaultRates& rates,
+                       SeededRandom& random)
+{
+    if (reply.size() < 6)
+        return;
+    if (random.chance(rates.corrupt))
+        reply.back() = static_cast<std::uint8_t>(reply.back() ^ 0x5A);
     if (random.chance(rates.partial)) {
         // Keep the header and length so the receiver waits for the rest that never comes.
-        std::size_t keep = 4 + static_cast<std::size_t>(random.below(static_cast<int>(reply.size()) - 4));
+        std::size_t keep =
+            4 + static_cast<std::size_t>(random.below(static_cast<int>(reply.size()) - 4));
         reply.resize(keep);
     }
     if (random.chance(rates.noise)) {
@@ -39,7 +49,8 @@ void apply_line_faults(std::vector<std::uint8_t>& reply, const FaultRates& rates
     }
 }
 
-std::vector<std::uint8_t> collide(const std::vector<std::vector<std::uint8_t>>& replies) {
+std::vector<std::uint8_t> collide(const std::vector<std::vector<std::uint8_t>>& replies)
+{
     // Where two drivers fight, a low bit wins: the bytes combine by AND.
     std::vector<std::uint8_t> line = replies.front();
     for (std::size_t r = 1; r < replies.size(); ++r)

@@ -11,9 +11,9 @@ namespace sim {
 class SeededRandom {
 public:
     explicit SeededRandom(std::uint64_t seed) : state_(seed) {}
-    std::uint64_t next();         // 64 random bits (splitmix64: the same on every platform)
-    double unit();                // in [0, 1)
-    int below(int bound);         // in [0, bound)
+    std::uint64_t next(); // 64 random bits (splitmix64: the same on every platform)
+    double unit();        // in [0, 1)
+    int below(int bound); // in [0, bound)
     bool chance(double p) { return p > 0 && unit() < p; }
 
 private:
@@ -25,7 +25,8 @@ struct FaultRates {
 };
 
 // Applies corrupt, partial and noise (in that order) to one reply about to go on the line.
-void apply_line_faults(std::vector<std::uint8_t>& reply, const FaultRates& rates, SeededRandom& random);
+void apply_line_faults(std::vector<std::uint8_t>& reply, const FaultRates& rates,
+                       SeededRandom& random);
 
 // Several replies on the line at once: one garbled packet of the first one's length,
 // whose checksum never matches.

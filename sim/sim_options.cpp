@@ -9,30 +9,39 @@ namespace {
 
 const int DEFAULT_BAUD = 35;
 
-std::vector<std::string> split(const std::string& text, char separator) {
+std::vector<std::string> split(const std::string& text, char separator)
+{
     std::vector<std::string> parts;
     std::string::size_type start = 0;
     for (;;) {
         std::string::size_type end = text.find(separator, start);
-        parts.push_back(text.substr(start, end == std::string::npos ? std::string::npos : end - start));
-        if (end == std::string::npos) return parts;
+        parts.push_back(
+            text.substr(start, end == std::string::npos ? std::string::npos : end - start));
+        if (end == std::string::npos)
+            return parts;
         start = end + 1;
     }
 }
 
 // A whole decimal number in lo..hi, nothing else.
-bool parse_int(const std::string& text, long long lo, long long hi, long long& value) {
-    if (text.empty() || text.size() > 18) return false;
+bool parse_int(const std::string& text, long long lo, long long hi, long long& value)
+{
+    if (text.empty() || text.size() > 18)
+        return false;
     for (char c : text)
-        if (c < '0' || c > '9') return false;
+        if (c < '0' || c > '9')
+            return false;
     value = std::strtoll(text.c_str(), nullptr, 10);
     return value >= lo && value <= hi;
 }
 
-bool parse_probability(const std::string& text, double& value) {
-    if (text.empty()) return false;
+bool parse_probability(const std::string& text, double& value)
+{
+    if (text.empty())
+        return false;
     for (char c : text)
-        if ((c < '0' || c > '9') && c != '.') return false;
+        if ((c < '0' || c > '9') && c != '.')
+            return false;
     char* end = nullptr;
     errno = 0;
     value = std::strtod(text.c_str(), &end);
@@ -40,10 +49,11 @@ bool parse_probability(const std::string& text, double& value) {
 }
 
 struct PendingRange {
-    int first, last, baud;  // baud -1: the chain's baud= value
+    int first, last, baud; // baud -1: the chain's baud= value
 };
 
-bool parse_id_list(const std::string& text, std::vector<PendingRange>& ranges, std::string& error) {
+bool parse_id_list(const std::string& text, std::vector<PendingRange>& ranges, std::string& error)
+{
     for (const std::string& item : split(text, '+')) {
         std::string span = item;
         int baud = -1;
@@ -75,7 +85,8 @@ bool parse_id_list(const std::string& text, std::vector<PendingRange>& ranges, s
 
 } // namespace
 
-bool parse_sim_options(const char* text, SimOptions& options, std::string& error) {
+bool parse_sim_options(const char* text, SimOptions& options, std::string& error)
+{
     options = SimOptions();
     std::vector<PendingRange> ranges{{1, 18, -1}};
     int baud = DEFAULT_BAUD;
@@ -84,12 +95,14 @@ bool parse_sim_options(const char* text, SimOptions& options, std::string& error
         for (const std::string& option : split(list, ',')) {
             std::string::size_type equals = option.find('=');
             std::string name = option.substr(0, equals);
-            std::string value = equals == std::string::npos ? std::string() : option.substr(equals + 1);
+            std::string value =
+                equals == std::string::npos ? std::string() : option.substr(equals + 1);
             bool has_value = equals != std::string::npos;
             long long number = 0;
             if (name == "ids" && has_value) {
                 ranges.clear();
-                if (!parse_id_list(value, ranges, error)) return false;
+                if (!parse_id_list(value, ranges, error))
+                    return false;
             } else if (name == "baud" && has_value) {
                 if (!parse_int(value, 0, 254, number)) {
                     error = "bad value in baud=" + value + " (a baud number 0..254)";
@@ -106,15 +119,18 @@ bool parse_sim_options(const char* text, SimOptions& options, std::string& error
                 options.hand_wave = value == "wave";
             } else if (name == "timing" && has_value && (value == "wire" || value == "instant")) {
                 options.wire_timing = value == "wire";
-            } else if ((name == "drop" || name == "corrupt" || name == "partial" || name == "noise") &&
+            } else if ((name == "drop" || name == "corrupt" || name == "partial" ||
+                        name == "noise") &&
                        has_value) {
                 double p;
                 if (!parse_probability(value, p)) {
                     error = "bad value in " + option + " (a probability from 0 to 1, e.g. 0.25)";
                     return false;
                 }
-                (name == "drop" ? options.drop : name == "corrupt" ? options.corrupt
-                 : name == "partial" ? options.partial : options.noise) = p;
+                (name == "drop"      ? options.drop
+                 : name == "corrupt" ? options.corrupt
+                 : name == "partial" ? options.partial
+                                     : options.noise) = p;
             } else if ((name == "flaky" || name == "stall") && has_value) {
                 if (!parse_int(value, 0, 253, number)) {
                     error = "bad value in " + option + " (a servo id 0..253)";
@@ -133,8 +149,10 @@ bool parse_sim_options(const char* text, SimOptions& options, std::string& error
                 error = "empty option in '" + list + "'";
                 return false;
             } else {
-                error = "unknown option '" + option + "' (known: ids=LIST baud=N pos=N hand=wave "
-                        "timing=wire drop=P corrupt=P partial=P noise=P flaky=ID stall=ID trace seed=N)";
+                error = "unknown option '" + option +
+                        "' (known: ids=LIST baud=N pos=N hand=wave "
+                        "timing=wire drop=P corrupt=P partial=P noise=P flaky=ID stall=ID trace "
+                        "seed=N)";
                 return false;
             }
         }

@@ -10,17 +10,17 @@ namespace sim {
 
 struct ServoPlace {
     int id;
-    int baud;  // baud number the servo listens at
+    int baud; // baud number the servo listens at
 };
 
 struct SimOptions {
-    std::vector<ServoPlace> servos;  // in the order given; an id may appear twice
+    std::vector<ServoPlace> servos; // in the order given; an id may appear twice
     int start_position = 512;
-    bool hand_wave = false;          // torque off: move slowly as if posed by hand
-    bool wire_timing = false;        // replies take the real wire time
-    double drop = 0, corrupt = 0, partial = 0, noise = 0;  // per reply, 0..1
-    int flaky_id = -1;               // every odd-numbered read reply of this id is lost
-    int stall_id = -1;               // a READ of this id never returns
+    bool hand_wave = false;   // torque off: move slowly as if posed by hand
+    bool wire_timing = false; // replies take the real wire time
+    double drop = 0, corrupt = 0, partial = 0, noise = 0; // per reply, 0..1
+    int flaky_id = -1; // every odd-numbered read reply of this id is lost
+    int stall_id = -1; // a READ of this id never returns
     bool trace = false;
     std::uint64_t seed = 1;
 };

@@ -2,13 +2,17 @@
 
 namespace sim {
 
-std::uint8_t packet_checksum(const std::uint8_t* from_id, int count_to_checksum) {
+std::uint8_t packet_checksum(const std::uint8_t* from_id, int count_to_checksum)
+{
     unsigned sum = 0;
-    for (int i = 0; i < count_to_checksum; ++i) sum += from_id[i];
+    for (int i = 0; i < count_to_checksum; ++i)
+        sum += from_id[i];
     return static_cast<std::uint8_t>(~sum & 0xFF);
 }
 
-std::vector<std::uint8_t> build_status_packet(int id, int error, const std::vector<std::uint8_t>& data) {
+std::vector<std::uint8_t> build_status_packet(int id, int error,
+                                              const std::vector<std::uint8_t>& data)
+{
     std::vector<std::uint8_t> packet;
     packet.reserve(data.size() + 6);
     packet.push_back(0xFF);
@@ -16,12 +20,14 @@ std::vector<std::uint8_t> build_status_packet(int id, int error, const std::vect
     packet.push_back(static_cast<std::uint8_t>(id));
     packet.push_back(static_cast<std::uint8_t>(data.size() + 2));
     packet.push_back(static_cast<std::uint8_t>(error));
-    for (std::uint8_t byte : data) packet.push_back(byte);
+    for (std::uint8_t byte : data)
+        packet.push_back(byte);
     packet.push_back(packet_checksum(packet.data() + 2, static_cast<int>(packet.size()) - 2));
     return packet;
 }
 
-bool PacketParser::push(std::uint8_t byte, std::int64_t end_us, InstructionPacket& packet) {
+bool PacketParser::push(std::uint8_t byte, std::int64_t end_us, InstructionPacket& packet)
+{
     buffer_.push_back(byte);
     for (;;) {
         // Hunt for the two-byte header; a third FF means the header starts one later.
@@ -37,15 +43,17 @@ bool PacketParser::push(std::uint8_t byte, std::int64_t end_us, InstructionPacke
             buffer_.erase(buffer_.begin());
             continue;
         }
-        if (buffer_.size() >= 4 && buffer_[3] < 2) {  // no room for an instruction
+        if (buffer_.size() >= 4 && buffer_[3] < 2) { // no room for an instruction
             buffer_.erase(buffer_.begin());
             continue;
         }
         break;
     }
-    if (buffer_.size() < 4) return false;
+    if (buffer_.size() < 4)
+        return false;
     std::size_t total = static_cast<std::size_t>(buffer_[3]) + 4;
-    if (buffer_.size() < total) return false;
+    if (buffer_.size() < total)
+        return false;
 
     packet.id = buffer_[2];
     packet.instruction = buffer_[4];

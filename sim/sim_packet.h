@@ -11,14 +11,15 @@ namespace sim {
 std::uint8_t packet_checksum(const std::uint8_t* from_id, int count_to_checksum);
 
 // A servo's reply: FF FF id len err data... chk.
-std::vector<std::uint8_t> build_status_packet(int id, int error, const std::vector<std::uint8_t>& data);
+std::vector<std::uint8_t> build_status_packet(int id, int error,
+                                              const std::vector<std::uint8_t>& data);
 
 struct InstructionPacket {
     int id;
     int instruction;
     std::vector<std::uint8_t> params;
     bool checksum_ok;
-    std::int64_t end_us;  // when its last byte had left the wire
+    std::int64_t end_us; // when its last byte had left the wire
     std::vector<std::uint8_t> raw;
 };
 

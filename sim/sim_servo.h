@@ -42,10 +42,10 @@ private:
     void publish_state();
 
     std::uint8_t table_[TABLE_SIZE];
-    double position_;            // position units
-    double speed_ups_ = 0;       // signed, position units per second, as last advanced
-    double temperature_ = 35;    // degrees C
-    double hand_speed_ups_;      // hand motion speed when torque is off
+    double position_;         // position units
+    double speed_ups_ = 0;    // signed, position units per second, as last advanced
+    double temperature_ = 35; // degrees C
+    double hand_speed_ups_;   // hand motion speed when torque is off
     int hand_direction_ = 1;
     double hand_low_, hand_high_;
     bool hand_wave_;

@@ -32,7 +32,7 @@ struct Script {
 };
 
 Script script;
-DWORD listed = 0;            // devices seen by the last successful FT_CreateDeviceInfoList
+DWORD listed = 0; // devices seen by the last successful FT_CreateDeviceInfoList
 std::vector<bool> open_devices;
 
 bool parse_number(const std::string& text, unsigned long max, unsigned long* value)
@@ -96,10 +96,7 @@ long open_index(FT_HANDLE handle)
     return -1;
 }
 
-bool failing(const char* name)
-{
-    return script.failing.count(name) != 0;
-}
+bool failing(const char* name) { return script.failing.count(name) != 0; }
 
 std::string hex(FT_HANDLE handle)
 {
@@ -115,10 +112,7 @@ FT_STATUS log_call(const char* name, const std::string& arguments, FT_STATUS sta
     return status;
 }
 
-std::string out_dword(const DWORD* value)
-{
-    return value ? "&" + std::to_string(*value) : "NULL";
-}
+std::string out_dword(const DWORD* value) { return value ? "&" + std::to_string(*value) : "NULL"; }
 
 // The common shape of the calls that take a handle and plain values.
 FT_STATUS handle_call(const char* name, FT_HANDLE handle, const std::string& rest)
@@ -143,7 +137,7 @@ FT_STATUS FT_API FT_CreateDeviceInfoList(LPDWORD lpdwNumDevs)
     if (lpdwNumDevs == nullptr) {
         status = FT_INVALID_PARAMETER;
     } else if (failing("FT_CreateDeviceInfoList")) {
-        status = FT_IO_ERROR;  // the count stays as the caller left it
+        status = FT_IO_ERROR; // the count stays as the caller left it
     } else {
         listed = script.devices;
         *lpdwNumDevs = listed;
@@ -273,7 +267,7 @@ FT_STATUS FT_API FT_Close(FT_HANDLE ftHandle)
     else if (failing("FT_Close"))
         status = FT_IO_ERROR;
     if (index >= 0)
-        open_devices[index] = false;  // closed even when reported as failing, as a device would be
+        open_devices[index] = false; // closed even when reported as failing, as a device would be
     return log_call("FT_Close", hex(ftHandle), status);
 }
 

@@ -17,9 +17,9 @@ constexpr int FTDI_VENDOR = 0x0403;
 // One serial port of an FTDI chip: a chip with two or four ports counts as that many
 // devices, as the D2XX interface numbers them.
 struct UsbPort {
-    libusb_device* device;  // borrowed from the libusb device list it came from
-    int port;               // 0 for port A, 1 for B, ...
-    int ports;              // ports on this chip
+    libusb_device* device; // borrowed from the libusb device list it came from
+    int port;              // 0 for port A, 1 for B, ...
+    int ports;             // ports on this chip
     libusb_device_descriptor descriptor;
 };
 

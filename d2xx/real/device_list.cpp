@@ -65,15 +65,24 @@ std::vector<FT_DEVICE_LIST_INFO_NODE> snapshot;
 ULONG chip_type(const libusb_device_descriptor& descriptor)
 {
     switch (descriptor.bcdDevice) {
-    case 0x0200: return FT_DEVICE_AM;
-    case 0x0400: return FT_DEVICE_BM;
-    case 0x0500: return FT_DEVICE_2232C;
-    case 0x0600: return FT_DEVICE_232R;
-    case 0x0700: return FT_DEVICE_2232H;
-    case 0x0800: return FT_DEVICE_4232H;
-    case 0x0900: return FT_DEVICE_232H;
-    case 0x1000: return FT_DEVICE_X_SERIES;
-    default: return FT_DEVICE_UNKNOWN;
+    case 0x0200:
+        return FT_DEVICE_AM;
+    case 0x0400:
+        return FT_DEVICE_BM;
+    case 0x0500:
+        return FT_DEVICE_2232C;
+    case 0x0600:
+        return FT_DEVICE_232R;
+    case 0x0700:
+        return FT_DEVICE_2232H;
+    case 0x0800:
+        return FT_DEVICE_4232H;
+    case 0x0900:
+        return FT_DEVICE_232H;
+    case 0x1000:
+        return FT_DEVICE_X_SERIES;
+    default:
+        return FT_DEVICE_UNKNOWN;
     }
 }
 

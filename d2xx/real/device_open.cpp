@@ -63,7 +63,7 @@ void install_handlers()
 FT_STATUS open_port(int index, FT_HANDLE* pHandle)
 {
     ftdi_context* ftdi = ftdi_new();
-    if (ftdi == nullptr)  // no USB to be had at all
+    if (ftdi == nullptr) // no USB to be had at all
         return FT_DEVICE_NOT_FOUND;
 
     libusb_device** list = nullptr;

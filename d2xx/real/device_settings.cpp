@@ -8,16 +8,10 @@ namespace {
 
 using namespace d2xx;
 
-FT_STATUS status_of(int result)
-{
-    return result < 0 ? FT_IO_ERROR : FT_OK;
-}
+FT_STATUS status_of(int result) { return result < 0 ? FT_IO_ERROR : FT_OK; }
 
 // Transfer sizes are whole 64-byte USB packets, 64 bytes to 64 KiB.
-bool valid_transfer_size(ULONG size)
-{
-    return size >= 64 && size <= 65536 && size % 64 == 0;
-}
+bool valid_transfer_size(ULONG size) { return size >= 64 && size <= 65536 && size % 64 == 0; }
 
 } // namespace
 
@@ -86,7 +80,7 @@ FT_STATUS FT_API FT_SetLatencyTimer(FT_HANDLE ftHandle, UCHAR ucTimer)
     Device* device = find_device(ftHandle);
     if (device == nullptr)
         return FT_INVALID_HANDLE;
-    if (ucTimer == 0)  // the chip's timer runs from 1 to 255 ms
+    if (ucTimer == 0) // the chip's timer runs from 1 to 255 ms
         return FT_INVALID_PARAMETER;
     return status_of(ftdi_set_latency_timer(device->ftdi, ucTimer));
 }
@@ -103,7 +97,8 @@ FT_STATUS FT_API FT_SetUSBParameters(FT_HANDLE ftHandle, ULONG ulInTransferSize,
         return FT_INVALID_PARAMETER;
     if (ftdi_read_data_set_chunksize(device->ftdi, ulInTransferSize) < 0)
         return FT_IO_ERROR;
-    if (ulOutTransferSize != 0 && ftdi_write_data_set_chunksize(device->ftdi, ulOutTransferSize) < 0)
+    if (ulOutTransferSize != 0 &&
+        ftdi_write_data_set_chunksize(device->ftdi, ulOutTransferSize) < 0)
         return FT_IO_ERROR;
     return FT_OK;
 }

@@ -46,7 +46,8 @@ bool confirmed()
 
 int main(int argc, char** argv)
 {
-    std::printf("usage: factoryclear <id> [<baudnum>]     (where no baudnum means try all baud rates)\n");
+    std::printf(
+        "usage: factoryclear <id> [<baudnum>]     (where no baudnum means try all baud rates)\n");
     id = arg_int(argc, argv, 1, ARG_ABSENT);
     baudnum = arg_int(argc, argv, 2, SWEEP);
     if (!in_range(id, 0, ID_BROADCAST) || !in_range(baudnum, SWEEP, BAUDNUM_MAX)) {

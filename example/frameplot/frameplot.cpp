@@ -17,27 +17,34 @@ static int idStart = DEFAULT_ID_START;
 static int idEnd = DEFAULT_ID_END;
 
 // "-o NAME" may stand anywhere; the other arguments are positional.
-static bool parse_arguments(int argc, char** argv) {
+static bool parse_arguments(int argc, char** argv)
+{
     const char* positional[3] = {NULL, NULL, NULL};
     int count = 0;
     for (int k = 1; k < argc; ++k) {
         if (std::strcmp(argv[k], "-o") == 0) {
-            if (k + 1 >= argc) return false;
+            if (k + 1 >= argc)
+                return false;
             outputName = argv[++k];
         } else if (count < 3) {
             positional[count++] = argv[k];
         }
     }
-    if (count < 1 || positional[0][0] == '\0' || std::strlen(positional[0]) > FRAME_FILE_NAME_MAX) return false;
-    if (outputName && outputName[0] == '\0') return false;
+    if (count < 1 || positional[0][0] == '\0' || std::strlen(positional[0]) > FRAME_FILE_NAME_MAX)
+        return false;
+    if (outputName && outputName[0] == '\0')
+        return false;
     frameFileName = positional[0];
-    if (count >= 2) idStart = arg_to_int(positional[1]);
-    if (count >= 3) idEnd = arg_to_int(positional[2]);
+    if (count >= 2)
+        idStart = arg_to_int(positional[1]);
+    if (count >= 3)
+        idEnd = arg_to_int(positional[2]);
     return in_range(idStart, 0, 255) && in_range(idEnd, 0, 255);
 }
 
 // The frame file's name with a final ".csv" replaced by ".svg", else with ".svg" added.
-static std::string default_output_name(const char* name) {
+static std::string default_output_name(const char* name)
+{
     std::string out(name);
     const std::string csv = ".csv";
     if (out.size() >= csv.size() && out.compare(out.size() - csv.size(), csv.size(), csv) == 0)
@@ -47,7 +54,8 @@ static std::string default_output_name(const char* name) {
 
 // A directory opens as a stream on some systems, yet every read of it fails: such a
 // stream is no frame file. Reading the first character tells; it is put back.
-static bool readable(std::FILE* file) {
+static bool readable(std::FILE* file)
+{
     int c = std::getc(file);
     if (c == EOF)
         return !std::ferror(file);
@@ -55,7 +63,8 @@ static bool readable(std::FILE* file) {
     return true;
 }
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     std::printf("usage: frameplot <frameFileName> [<idStart> <idEnd>] [-o <out.svg>]\n");
     if (!parse_arguments(argc, argv)) {
         std::printf("bad args!\n");
@@ -73,7 +82,8 @@ int main(int argc, char** argv) {
     static Motion motion;
     MotionResult result = load_motion(file, frameFileName, idStart, idEnd, &motion);
     std::fclose(file);
-    if (result == MOTION_BAD_HEADER) return 1;
+    if (result == MOTION_BAD_HEADER)
+        return 1;
 
     print_summary(motion);
     std::string svgName = outputName ? std::string(outputName) : default_output_name(frameFileName);
@@ -83,7 +93,8 @@ int main(int argc, char** argv) {
         return 1;
     }
     bool written = write_svg(svg, motion, frameFileName);
-    if (std::fclose(svg) != 0) written = false;
+    if (std::fclose(svg) != 0)
+        written = false;
     if (!written) {
         std::printf("ERROR: Couldn't write the plot to '%s'!\n", svgName.c_str());
         return 1;

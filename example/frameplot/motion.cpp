@@ -5,17 +5,24 @@
 
 namespace {
 
-const char* type_description(const FrameHeader& header) {
+const char* type_description(const FrameHeader& header)
+{
     if (header.hasSpeeds)
-        return header.relativePositions ? "speeds and relative positions" : "speeds and absolute positions";
+        return header.relativePositions ? "speeds and relative positions"
+                                        : "speeds and absolute positions";
     return header.relativePositions ? "relative positions" : "absolute positions";
 }
 
-int stored_entries(const FrameHeader& header) { return std::min(header.idListSize, static_cast<int>(FRAME_IDS_MAX)); }
+int stored_entries(const FrameHeader& header)
+{
+    return std::min(header.idListSize, static_cast<int>(FRAME_IDS_MAX));
+}
 
 } // namespace
 
-MotionResult load_motion(std::FILE* file, const char* fileName, int idStart, int idEnd, Motion* motion) {
+MotionResult load_motion(std::FILE* file, const char* fileName, int idStart, int idEnd,
+                         Motion* motion)
+{
     if (read_frame_header(file, idStart, idEnd, fileName, &motion->header) != FRAME_HEADER_OK)
         return MOTION_BAD_HEADER;
     const int entries = stored_entries(motion->header);
@@ -26,7 +33,8 @@ MotionResult load_motion(std::FILE* file, const char* fileName, int idStart, int
     while (read_text_line(file, line)) {
         read_frame_line(line, motion->header, 1.0f, startPositions.data(), &frame);
         if (frame.posListSize != motion->header.idListSize) {
-            std::printf("ERROR: idListSize %d != posListSize %d\n", motion->header.idListSize, frame.posListSize);
+            std::printf("ERROR: idListSize %d != posListSize %d\n", motion->header.idListSize,
+                        frame.posListSize);
             return MOTION_BAD_LINE;
         }
         motion->delays.push_back(frame.delay);
@@ -35,15 +43,21 @@ MotionResult load_motion(std::FILE* file, const char* fileName, int idStart, int
     return MOTION_COMPLETE;
 }
 
-long long motion_duration_ms(const Motion& motion) { return frame_time_ms(motion, motion.delays.size()); }
+long long motion_duration_ms(const Motion& motion)
+{
+    return frame_time_ms(motion, motion.delays.size());
+}
 
-long long frame_time_ms(const Motion& motion, std::size_t index) {
+long long frame_time_ms(const Motion& motion, std::size_t index)
+{
     long long total = 0;
-    for (std::size_t i = 0; i < index && i < motion.delays.size(); ++i) total += motion.delays[i];
+    for (std::size_t i = 0; i < index && i < motion.delays.size(); ++i)
+        total += motion.delays[i];
     return total;
 }
 
-ServoSummary summarise_servo(const Motion& motion, int entry) {
+ServoSummary summarise_servo(const Motion& motion, int entry)
+{
     ServoSummary summary = {FRAME_BAD_VALUE, FRAME_BAD_VALUE, 0, 0};
     bool seen = false;
     bool previousValid = false;
@@ -55,12 +69,15 @@ ServoSummary summarise_servo(const Motion& motion, int entry) {
             previousValid = false;
             continue;
         }
-        if (!seen || value < summary.lowest) summary.lowest = value;
-        if (!seen || value > summary.highest) summary.highest = value;
+        if (!seen || value < summary.lowest)
+            summary.lowest = value;
+        if (!seen || value > summary.highest)
+            summary.highest = value;
         seen = true;
         if (previousValid) {
             long long step = std::llabs(static_cast<long long>(value) - previous);
-            if (step > summary.largestStep) summary.largestStep = step > 0x7fffffff ? 0x7fffffff : static_cast<int>(step);
+            if (step > summary.largestStep)
+                summary.largestStep = step > 0x7fffffff ? 0x7fffffff : static_cast<int>(step);
         }
         previous = value;
         previousValid = true;
@@ -68,11 +85,13 @@ ServoSummary summarise_servo(const Motion& motion, int entry) {
     return summary;
 }
 
-void print_summary(const Motion& motion) {
+void print_summary(const Motion& motion)
+{
     const FrameHeader& header = motion.header;
     std::printf("File type: %s\n", type_description(header));
     std::printf("Servos kept: %d (", header.idListSize);
-    for (int i = 0; i < stored_entries(header); ++i) std::printf(i ? ", %d" : "%d", header.idList[i]);
+    for (int i = 0; i < stored_entries(header); ++i)
+        std::printf(i ? ", %d" : "%d", header.idList[i]);
     std::printf(")\n");
     long long duration = motion_duration_ms(motion);
     std::printf("Frames: %d\n", static_cast<int>(motion.delays.size()));
@@ -83,6 +102,7 @@ void print_summary(const Motion& motion) {
         if (s.lowest == FRAME_BAD_VALUE)
             std::printf("%4d  %6s  %7s  %12s  %6d\n", header.idList[i], "-", "-", "-", s.unread);
         else
-            std::printf("%4d  %6d  %7d  %12d  %6d\n", header.idList[i], s.lowest, s.highest, s.largestStep, s.unread);
+            std::printf("%4d  %6d  %7d  %12d  %6d\n", header.idList[i], s.lowest, s.highest,
+                        s.largestStep, s.unread);
     }
 }

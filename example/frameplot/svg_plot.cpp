@@ -20,38 +20,54 @@ struct ValueRange {
     double low, high;
 };
 
-ValueRange value_range(const Motion& motion) {
-    if (motion.header.relativePositions) return {-512, 511};
+ValueRange value_range(const Motion& motion)
+{
+    if (motion.header.relativePositions)
+        return {-512, 511};
     return {0, 1023};
 }
 
-void escape_xml(std::FILE* out, const char* text) {
+void escape_xml(std::FILE* out, const char* text)
+{
     for (const char* p = text; *p; ++p) {
         switch (*p) {
-        case '&': std::fputs("&amp;", out); break;
-        case '<': std::fputs("&lt;", out); break;
-        case '>': std::fputs("&gt;", out); break;
-        case '"': std::fputs("&quot;", out); break;
+        case '&':
+            std::fputs("&amp;", out);
+            break;
+        case '<':
+            std::fputs("&lt;", out);
+            break;
+        case '>':
+            std::fputs("&gt;", out);
+            break;
+        case '"':
+            std::fputs("&quot;", out);
+            break;
         default:
             // Control characters are not allowed in XML 1.0 text.
-            if (static_cast<unsigned char>(*p) >= 0x20 || *p == '\t') std::fputc(*p, out);
+            if (static_cast<unsigned char>(*p) >= 0x20 || *p == '\t')
+                std::fputc(*p, out);
         }
     }
 }
 
 // A tick spacing of 1, 2 or 5 times a power of ten that gives at most ten ticks.
-double tick_step(double seconds) {
-    if (seconds <= 0) return 1;
+double tick_step(double seconds)
+{
+    if (seconds <= 0)
+        return 1;
     double raw = seconds / 10;
     double power = std::pow(10.0, std::floor(std::log10(raw)));
     for (double m : {1.0, 2.0, 5.0, 10.0})
-        if (m * power >= raw) return m * power;
+        if (m * power >= raw)
+            return m * power;
     return 10 * power;
 }
 
 } // namespace
 
-bool write_svg(std::FILE* out, const Motion& motion, const char* title) {
+bool write_svg(std::FILE* out, const Motion& motion, const char* title)
+{
     const FrameHeader& header = motion.header;
     const int lanes = std::min(header.idListSize, static_cast<int>(FRAME_IDS_MAX));
     const double plotWidth = WIDTH - MARGIN_LEFT - MARGIN_RIGHT;
@@ -71,9 +87,12 @@ bool write_svg(std::FILE* out, const Motion& motion, const char* title) {
     auto x_of = [&](std::size_t frame) { return frameX[frame]; };
 
     std::fprintf(out, "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n");
-    std::fprintf(out, "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"%.0f\" height=\"%.0f\" viewBox=\"0 0 %.0f %.0f\" font-family=\"sans-serif\" font-size=\"12\">\n",
+    std::fprintf(out,
+                 "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"%.0f\" height=\"%.0f\" "
+                 "viewBox=\"0 0 %.0f %.0f\" font-family=\"sans-serif\" font-size=\"12\">\n",
                  WIDTH, height, WIDTH, height);
-    std::fprintf(out, "<rect x=\"0\" y=\"0\" width=\"%.0f\" height=\"%.0f\" fill=\"white\"/>\n", WIDTH, height);
+    std::fprintf(out, "<rect x=\"0\" y=\"0\" width=\"%.0f\" height=\"%.0f\" fill=\"white\"/>\n",
+                 WIDTH, height);
     std::fprintf(out, "<text x=\"%.0f\" y=\"24\" font-size=\"15\">", MARGIN_LEFT);
     escape_xml(out, title);
     std::fprintf(out, "</text>\n");
@@ -84,25 +103,34 @@ bool write_svg(std::FILE* out, const Motion& motion, const char* title) {
             double v = std::max(range.low, std::min(range.high, static_cast<double>(value)));
             return top + LANE_HEIGHT * (range.high - v) / (range.high - range.low);
         };
-        std::fprintf(out, "<g class=\"lane\" data-id=\"%d\" data-top=\"%.2f\" data-bottom=\"%.2f\">\n",
+        std::fprintf(out,
+                     "<g class=\"lane\" data-id=\"%d\" data-top=\"%.2f\" data-bottom=\"%.2f\">\n",
                      header.idList[lane], top, top + LANE_HEIGHT);
-        std::fprintf(out, "<rect x=\"%.2f\" y=\"%.2f\" width=\"%.2f\" height=\"%.2f\" fill=\"#f4f6f8\" stroke=\"#c0c6cc\"/>\n",
+        std::fprintf(out,
+                     "<rect x=\"%.2f\" y=\"%.2f\" width=\"%.2f\" height=\"%.2f\" fill=\"#f4f6f8\" "
+                     "stroke=\"#c0c6cc\"/>\n",
                      MARGIN_LEFT, top, plotWidth, LANE_HEIGHT);
-        std::fprintf(out, "<text class=\"label\" x=\"8\" y=\"%.2f\">id %d</text>\n", top + LANE_HEIGHT / 2 + 4,
-                     header.idList[lane]);
-        std::fprintf(out, "<text x=\"%.2f\" y=\"%.2f\" font-size=\"9\" text-anchor=\"end\">%.0f</text>\n",
-                     MARGIN_LEFT - 4, top + 9, range.high);
-        std::fprintf(out, "<text x=\"%.2f\" y=\"%.2f\" font-size=\"9\" text-anchor=\"end\">%.0f</text>\n",
-                     MARGIN_LEFT - 4, top + LANE_HEIGHT, range.low);
+        std::fprintf(out, "<text class=\"label\" x=\"8\" y=\"%.2f\">id %d</text>\n",
+                     top + LANE_HEIGHT / 2 + 4, header.idList[lane]);
+        std::fprintf(
+            out, "<text x=\"%.2f\" y=\"%.2f\" font-size=\"9\" text-anchor=\"end\">%.0f</text>\n",
+            MARGIN_LEFT - 4, top + 9, range.high);
+        std::fprintf(
+            out, "<text x=\"%.2f\" y=\"%.2f\" font-size=\"9\" text-anchor=\"end\">%.0f</text>\n",
+            MARGIN_LEFT - 4, top + LANE_HEIGHT, range.low);
         if (header.relativePositions)
-            std::fprintf(out, "<line x1=\"%.2f\" y1=\"%.2f\" x2=\"%.2f\" y2=\"%.2f\" stroke=\"#c0c6cc\" stroke-dasharray=\"4 3\"/>\n",
+            std::fprintf(out,
+                         "<line x1=\"%.2f\" y1=\"%.2f\" x2=\"%.2f\" y2=\"%.2f\" stroke=\"#c0c6cc\" "
+                         "stroke-dasharray=\"4 3\"/>\n",
                          MARGIN_LEFT, y_of(0), MARGIN_LEFT + plotWidth, y_of(0));
 
         // Runs of converted values are joined by lines; a value that did not convert breaks the run.
         std::string run;
         auto flush_run = [&]() {
             if (!run.empty())
-                std::fprintf(out, "<polyline fill=\"none\" stroke=\"#1f5fa8\" stroke-width=\"1.2\" points=\"%s\"/>\n",
+                std::fprintf(out,
+                             "<polyline fill=\"none\" stroke=\"#1f5fa8\" stroke-width=\"1.2\" "
+                             "points=\"%s\"/>\n",
                              run.c_str());
             run.clear();
         };
@@ -113,17 +141,22 @@ bool write_svg(std::FILE* out, const Motion& motion, const char* title) {
                 continue;
             }
             char point[64];
-            std::snprintf(point, sizeof point, "%s%.2f,%.2f", run.empty() ? "" : " ", x_of(f), y_of(value));
+            std::snprintf(point, sizeof point, "%s%.2f,%.2f", run.empty() ? "" : " ", x_of(f),
+                          y_of(value));
             run += point;
         }
         flush_run();
         for (std::size_t f = 0; f < frames; ++f) {
             int value = motion.positions[f][static_cast<std::size_t>(lane)];
             if (value == FRAME_BAD_VALUE)
-                std::fprintf(out, "<rect class=\"unread\" x=\"%.2f\" y=\"%.2f\" width=\"4\" height=\"12\" fill=\"red\"/>\n",
+                std::fprintf(out,
+                             "<rect class=\"unread\" x=\"%.2f\" y=\"%.2f\" width=\"4\" "
+                             "height=\"12\" fill=\"red\"/>\n",
                              x_of(f) - 2, top + LANE_HEIGHT / 2 - 6);
             else
-                std::fprintf(out, "<circle class=\"point\" cx=\"%.2f\" cy=\"%.2f\" r=\"1.6\" fill=\"#1f5fa8\"/>\n",
+                std::fprintf(out,
+                             "<circle class=\"point\" cx=\"%.2f\" cy=\"%.2f\" r=\"1.6\" "
+                             "fill=\"#1f5fa8\"/>\n",
                              x_of(f), y_of(value));
         }
         std::fprintf(out, "</g>\n");
@@ -131,17 +164,20 @@ bool write_svg(std::FILE* out, const Motion& motion, const char* title) {
 
     // Time axis, in seconds.
     const double axisY = MARGIN_TOP + lanes * (LANE_HEIGHT + LANE_GAP);
-    std::fprintf(out, "<line x1=\"%.2f\" y1=\"%.2f\" x2=\"%.2f\" y2=\"%.2f\" stroke=\"black\"/>\n", MARGIN_LEFT, axisY,
-                 MARGIN_LEFT + plotWidth, axisY);
+    std::fprintf(out, "<line x1=\"%.2f\" y1=\"%.2f\" x2=\"%.2f\" y2=\"%.2f\" stroke=\"black\"/>\n",
+                 MARGIN_LEFT, axisY, MARGIN_LEFT + plotWidth, axisY);
     const double seconds = duration / 1000.0;
     const double step = tick_step(seconds);
     for (int i = 0; i * step <= seconds + 1e-9 && i <= 100; ++i) {
         double x = MARGIN_LEFT + plotWidth * (i * step * 1000.0) / span;
-        std::fprintf(out, "<line x1=\"%.2f\" y1=\"%.2f\" x2=\"%.2f\" y2=\"%.2f\" stroke=\"black\"/>\n", x, axisY, x, axisY + 5);
-        std::fprintf(out, "<text x=\"%.2f\" y=\"%.2f\" text-anchor=\"middle\">%g</text>\n", x, axisY + 18, i * step);
+        std::fprintf(out,
+                     "<line x1=\"%.2f\" y1=\"%.2f\" x2=\"%.2f\" y2=\"%.2f\" stroke=\"black\"/>\n",
+                     x, axisY, x, axisY + 5);
+        std::fprintf(out, "<text x=\"%.2f\" y=\"%.2f\" text-anchor=\"middle\">%g</text>\n", x,
+                     axisY + 18, i * step);
     }
-    std::fprintf(out, "<text x=\"%.2f\" y=\"%.2f\" text-anchor=\"end\">time (s)</text>\n", MARGIN_LEFT + plotWidth,
-                 axisY + 34);
+    std::fprintf(out, "<text x=\"%.2f\" y=\"%.2f\" text-anchor=\"end\">time (s)</text>\n",
+                 MARGIN_LEFT + plotWidth, axisY + 34);
     std::fprintf(out, "</svg>\n");
     return std::fflush(out) == 0 && !std::ferror(out);
 }

@@ -8,12 +8,7 @@
 #include "kinetron.h"
 #include "registers.h"
 
-enum {
-    ROWS_PER_HEADER = 60,
-    ROW_PAUSE_MS = 50,
-    KEY_SPACE = 32,
-    KEY_LOWER_D = 100
-};
+enum { ROWS_PER_HEADER = 60, ROW_PAUSE_MS = 50, KEY_SPACE = 32, KEY_LOWER_D = 100 };
 
 static const char RULE_LINE[] =
     "|------------------------------------------------------------------\n";
@@ -84,7 +79,7 @@ int main(int argc, char** argv)
 
     if (!open_adapter()) {
         bus_close();
-        return 1;  /* no adapter is a failure, not a normal end */
+        return 1; /* no adapter is a failure, not a normal end */
     }
     bus_change_baud(baudnum);
     printf("Press ESC key to Quit!\n\n");

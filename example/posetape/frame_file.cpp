@@ -34,10 +34,7 @@ bool is_blank(char c)
     return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
 }
 
-char lower_ascii(char c)
-{
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
+char lower_ascii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
 bool equal_ignoring_case(const char* a, const char* b)
 {
@@ -83,7 +80,7 @@ int scale_speed(int value, float speedScale)
     float product = static_cast<float>(value) * speedScale;
     int scaled;
     if (!(product < 2147483648.0f))
-        scaled = INT_MAX;  // also catches a product that is not a number
+        scaled = INT_MAX; // also catches a product that is not a number
     else if (!(product > -2147483648.0f))
         scaled = INT_MIN;
     else
@@ -171,7 +168,7 @@ FrameHeaderResult read_frame_header(std::FILE* file, int idStart, int idEnd, con
     while (line[0] == '/') {
         FrameText next;
         if (!read_text_line(file, next))
-            break;  // the last comment line stands as the type line
+            break; // the last comment line stands as the type line
         std::memcpy(line, next, sizeof line);
     }
 
@@ -240,7 +237,7 @@ void read_frame_line(const char* line, const FrameHeader& header, float speedSca
 
     int valuesPerColumn = header.hasSpeeds ? 2 : 1;
     int storedEntries = header.idListSize < FRAME_IDS_MAX ? header.idListSize : FRAME_IDS_MAX;
-    int entry = 0;  // id-list entry of the current column, when it is kept
+    int entry = 0; // id-list entry of the current column, when it is kept
     for (int v = 0; v + 1 < count; ++v) {
         const char* token = tokens[v + 1];
         int value = 0;

@@ -32,25 +32,25 @@ enum {
 typedef char FrameText[FRAME_LINE_CHARS_MAX + 1];
 
 struct FrameHeader {
-    bool hasSpeeds;          // each column is a speed and a position
-    bool relativePositions;  // positions are offsets to the start positions
+    bool hasSpeeds;         // each column is a speed and a position
+    bool relativePositions; // positions are offsets to the start positions
     int idList[FRAME_IDS_MAX];
-    int idListSize;          // every kept id, also those beyond FRAME_IDS_MAX
-    int columnCount;         // ids on the ID line, kept or not
+    int idListSize;  // every kept id, also those beyond FRAME_IDS_MAX
+    int columnCount; // ids on the ID line, kept or not
     bool columnKept[FRAME_TOKENS_MAX];
-    char fileName[FRAME_FILE_NAME_MAX + 1];  // named in the reader's messages
+    char fileName[FRAME_FILE_NAME_MAX + 1]; // named in the reader's messages
 };
 
 struct FrameLine {
     int delay;
-    int speeds[FRAME_TOKENS_MAX];     // by id-list entry; types with speeds only
-    int positions[FRAME_TOKENS_MAX];  // by id-list entry, then values past the last column
+    int speeds[FRAME_TOKENS_MAX];    // by id-list entry; types with speeds only
+    int positions[FRAME_TOKENS_MAX]; // by id-list entry, then values past the last column
     int posListSize;
 };
 
 enum FrameHeaderResult {
     FRAME_HEADER_OK = 0,
-    FRAME_HEADER_NO_IDS,        // empty file
+    FRAME_HEADER_NO_IDS, // empty file
     FRAME_HEADER_UNKNOWN_TYPE,
     FRAME_HEADER_BAD_ID
 };

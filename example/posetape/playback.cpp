@@ -112,10 +112,11 @@ int run_playback(const RunSettings& settings)
     print_list(header.idList, shown, ", %d");
     std::printf(".\n");
     if (header.idListSize > SYNC_WRITE_SERVOS_MAX) {
-        std::printf("WARNING!!! You have %d Kinetron motors at baud rate %d. Max number of Kinetrons "
-                    "that can be controlled by a single SYNC_WRITE packet is 46! Please modify the "
-                    "code to use multiple SYNC_WRITE packets.\n",
-                    header.idListSize, settings.baudnum);
+        std::printf(
+            "WARNING!!! You have %d Kinetron motors at baud rate %d. Max number of Kinetrons "
+            "that can be controlled by a single SYNC_WRITE packet is 46! Please modify the "
+            "code to use multiple SYNC_WRITE packets.\n",
+            header.idListSize, settings.baudnum);
         std::exit(1);
     }
 

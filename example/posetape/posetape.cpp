@@ -79,10 +79,12 @@ static int closing(int status)
 
 int main(int argc, char** argv)
 {
-    std::printf("usage: posetape REC [<frameFileName> [<idStart> <idEnd> [<baudnum> [<waitToRecord> "
-                "[<idStart2> <idEnd2>]]]]]\n");
-    std::printf("usage: posetape PLAY [<frameFileName> [<idStart> <idEnd> [<baudnum> [<delayFactor> "
-                "[<motorSpeed> [<useRecordedSpeeds>]]]]\n");
+    std::printf(
+        "usage: posetape REC [<frameFileName> [<idStart> <idEnd> [<baudnum> [<waitToRecord> "
+        "[<idStart2> <idEnd2>]]]]]\n");
+    std::printf(
+        "usage: posetape PLAY [<frameFileName> [<idStart> <idEnd> [<baudnum> [<delayFactor> "
+        "[<motorSpeed> [<useRecordedSpeeds>]]]]\n");
     set_defaults();
 
     // A name longer than the field is refused; until then it is shown as given.

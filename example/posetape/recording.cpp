@@ -18,8 +18,8 @@ static const char DASH_LINE[] =
     "|------------------------------------------------------------------\n";
 
 static int found_ids[FRAME_IDS_MAX];
-static int found_stored;  // entries of found_ids in use
-static int found_count;   // every servo found, also those past the list's end
+static int found_stored; // entries of found_ids in use
+static int found_count;  // every servo found, also those past the list's end
 
 static void release_torque(int baudnum)
 {
@@ -51,7 +51,7 @@ static void search_range(int first, int last)
             break;
         }
         if (id == last)
-            break;  // keeps id from stepping past INT_MAX
+            break; // keeps id from stepping past INT_MAX
     }
     std::printf("\n");
 }
@@ -95,10 +95,11 @@ int run_recording(const RunSettings& settings)
         search_range(settings.idStart2, settings.idEnd2);
     std::printf("Found %d Kinetron motors at baudrate %d.\n\n", found_count, settings.baudnum);
     if (found_count == 0)
-        return 1;  // nothing to record is a failed recording
+        return 1; // nothing to record is a failed recording
 
     if (settings.waitToRecord) {
-        std::printf("\n    Press any key when you are ready to record movements, and ESC when done.\n");
+        std::printf(
+            "\n    Press any key when you are ready to record movements, and ESC when done.\n");
         if (_getch() == KEY_ESC) {
             std::printf("Exiting program early because you hit ESC before starting!\n");
             return 0;

@@ -14,13 +14,13 @@ struct RunSettings {
     int idStart;
     int idEnd;
     int baudnum;
-    bool waitToRecord;        // REC
-    int idStart2;             // REC: second id range; none while idEnd2 is negative
+    bool waitToRecord; // REC
+    int idStart2;      // REC: second id range; none while idEnd2 is negative
     int idEnd2;
-    float delayFactor;        // PLAY: stretches every pause
-    float speedScale;         // PLAY: 1 / delayFactor, applied to recorded speeds
-    int motorSpeed;           // PLAY: moving speed before and after playback
-    bool useRecordedSpeeds;   // PLAY
+    float delayFactor;      // PLAY: stretches every pause
+    float speedScale;       // PLAY: 1 / delayFactor, applied to recorded speeds
+    int motorSpeed;         // PLAY: moving speed before and after playback
+    bool useRecordedSpeeds; // PLAY
 };
 
 // Both modes leave the frame file they opened here; the closing closes it when still open.

@@ -19,7 +19,4 @@ const RegisterToolTable REGBYTE = {
 
 } // namespace
 
-int main(int argc, char** argv)
-{
-    return run_register_tool(REGBYTE, argc, argv);
-}
+int main(int argc, char** argv) { return run_register_tool(REGBYTE, argc, argv); }

@@ -22,10 +22,7 @@ int offsetAddr;
 int value;
 
 /* One reading: the register value, or the text of the failing result code. */
-void show_reading()
-{
-    print_result(tool->read_retry(id, offsetAddr));
-}
+void show_reading() { print_result(tool->read_retry(id, offsetAddr)); }
 
 bool arguments_in_range()
 {

@@ -5,14 +5,14 @@
 #define REGISTER_TOOL_H
 
 struct RegisterToolTable {
-    const char* usage_line;   /* printed first, on every run */
-    const char* echo_format;  /* "current: ..." with id, baudnum, offsetAddr, value */
-    int value_min;            /* accepted range of the value to write */
+    const char* usage_line;  /* printed first, on every run */
+    const char* echo_format; /* "current: ..." with id, baudnum, offsetAddr, value */
+    int value_min;           /* accepted range of the value to write */
     int value_max;
     int (*read_retry)(int id, int address);
     void (*write)(int id, int address, int value);
     const char* heading_format; /* first reading: offsetAddr, id, baudnum */
-    int passes;               /* readings after "Now: " */
+    int passes;                 /* readings after "Now: " */
 };
 
 /* Runs the whole tool and returns its exit status. */

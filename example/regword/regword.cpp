@@ -19,7 +19,4 @@ const RegisterToolTable REGWORD = {
 
 } // namespace
 
-int main(int argc, char** argv)
-{
-    return run_register_tool(REGWORD, argc, argv);
-}
+int main(int argc, char** argv) { return run_register_tool(REGWORD, argc, argv); }

@@ -30,25 +30,30 @@ static std::vector<FoundServo> found;
 static bool stopped = false;
 
 // Fills baudnums from the command line; false on a bad argument.
-static bool parse_arguments(int argc, char** argv) {
+static bool parse_arguments(int argc, char** argv)
+{
     if (argc < 2) {
         baudnums.assign(std::begin(COMMON_BAUDNUMS), std::end(COMMON_BAUDNUMS));
         return true;
     }
     if (argc == 2 && std::strcmp(argv[1], "all") == 0) {
-        for (int n = 0; n <= SCAN_BAUDNUM_MAX; ++n) baudnums.push_back(n);
+        for (int n = 0; n <= SCAN_BAUDNUM_MAX; ++n)
+            baudnums.push_back(n);
         return true;
     }
     for (int k = 1; k < argc; ++k) {
-        if (std::strcmp(argv[k], "all") == 0) return false;  // "all" stands alone
+        if (std::strcmp(argv[k], "all") == 0)
+            return false; // "all" stands alone
         int n = arg_to_int(argv[k]);
-        if (!in_range(n, 0, SCAN_BAUDNUM_MAX)) return false;
+        if (!in_range(n, 0, SCAN_BAUDNUM_MAX))
+            return false;
         baudnums.push_back(n);
     }
     return true;
 }
 
-static bool ping(int id) {
+static bool ping(int id)
+{
     bus_packet_set_id(id);
     bus_packet_set_instruction(INST_PING);
     bus_packet_set_length(2);
@@ -56,15 +61,18 @@ static bool ping(int id) {
     return bus_result() == RESULT_SUCCESS;
 }
 
-static bool escape_pressed() {
+static bool escape_pressed()
+{
     while (_kbhit() > 0) {
-        if ((_getch() & 0xFF) == KEY_ESC) return true;
+        if ((_getch() & 0xFF) == KEY_ESC)
+            return true;
     }
     return false;
 }
 
 // Scans one baud number; returns how many servos were listed at it.
-static int scan_baudnum(int baudnum) {
+static int scan_baudnum(int baudnum)
+{
     bus_change_baud(baudnum);
     Sleep(10);
     int listed = 0;
@@ -92,19 +100,21 @@ static int scan_baudnum(int baudnum) {
     return listed;
 }
 
-static void print_table() {
+static void print_table()
+{
     std::sort(found.begin(), found.end(), [](const FoundServo& a, const FoundServo& b) {
         return a.baudnum != b.baudnum ? a.baudnum < b.baudnum : a.id < b.id;
     });
     std::printf("baud     bps  id  model  fw   pos  temp  volts\n");
     for (const FoundServo& s : found) {
-        std::printf("%4d %7d %3d %6d %3d %5d %5d %6.1f\n", s.baudnum, baudnum_to_bps(s.baudnum), s.id,
-                    s.model, s.firmware, s.position, s.temperature, s.voltage / 10.0);
+        std::printf("%4d %7d %3d %6d %3d %5d %5d %6.1f\n", s.baudnum, baudnum_to_bps(s.baudnum),
+                    s.id, s.model, s.firmware, s.position, s.temperature, s.voltage / 10.0);
     }
     std::printf("Found %d servos.\n", static_cast<int>(found.size()));
 }
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     std::printf("usage: servoscan [all | <baudnum> ...]\n");
     if (!parse_arguments(argc, argv)) {
         std::printf("bad args!\n");
@@ -119,7 +129,8 @@ int main(int argc, char** argv) {
         int listed = scan_baudnum(baudnum);
         std::printf("baud %3d (%7d bps): %d found\n", baudnum, baudnum_to_bps(baudnum), listed);
         std::fflush(stdout);
-        if (stopped) break;
+        if (stopped)
+            break;
     }
     print_table();
     bus_close();

@@ -13,9 +13,9 @@ enum {
     SHIFT_STEP = 10,
     PASS_PAUSE_MS = 10,
     KEY_SPACE = 32,
-    KEY_SHIFT_UP = 72,     /* up arrow's second code, or capital H */
-    KEY_SHIFT_DOWN = 80,   /* down arrow's second code, or capital P */
-    KEY_EXTENDED = 224     /* first code of an arrow or another extended key */
+    KEY_SHIFT_UP = 72,   /* up arrow's second code, or capital H */
+    KEY_SHIFT_DOWN = 80, /* down arrow's second code, or capital P */
+    KEY_EXTENDED = 224   /* first code of an arrow or another extended key */
 };
 
 static int servo_id = -1;
@@ -104,8 +104,8 @@ int main(int argc, char** argv)
     int pos_a = arg_int(argc, argv, 3, -1);
     int pos_b = arg_int(argc, argv, 4, pos_a);
 
-    printf("called: swingtest <id=%d> <baudnum=%d> <posA=%d> <posB=%d>\n", servo_id, baudnum,
-           pos_a, pos_b);
+    printf("called: swingtest <id=%d> <baudnum=%d> <posA=%d> <posB=%d>\n", servo_id, baudnum, pos_a,
+           pos_b);
 
     if (!in_range(servo_id, 0, 255) || !in_range(baudnum, 0, BAUDNUM_MAX) ||
         /* A position is 0..1023, or -1 for "the servo's present position". */
@@ -115,7 +115,7 @@ int main(int argc, char** argv)
     }
 
     if (!open_adapter())
-        return close_and_wait(1);  /* no adapter is a failure, not a normal end */
+        return close_and_wait(1); /* no adapter is a failure, not a normal end */
     _beginthread(watchdog_thread, 0, NULL);
     bus_change_baud(baudnum);
     bus_write_word(servo_id, ADDR_MOVING_SPEED, START_MOVING_SPEED);
@@ -123,7 +123,7 @@ int main(int argc, char** argv)
     targets[0] = pos_a;
     targets[1] = pos_b;
     if (pos_a == -1 && !read_start_position(argc, argv))
-        return close_and_wait(1);  /* nothing was swung: report the failure */
+        return close_and_wait(1); /* nothing was swung: report the failure */
 
     printf("Press ESC for emergency stop, or Spacebar to toggle movement. "
            "A & Z also move motor manually\n\n");

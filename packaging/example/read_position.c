@@ -11,7 +11,8 @@
 #include <kinetron/kinetron.h>
 #include <kinetron/registers.h>
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     int id = argc > 1 ? atoi(argv[1]) : 1;
     int baudnum = argc > 2 ? atoi(argv[2]) : 35;
     int position;

@@ -41,7 +41,7 @@ TEST(ReadWithRetry, SuccessAtTryKGivesThatTrysValueAndCount)
             for (int i = 1; i < k; ++i)
                 replies.push_back({100 + i, i % 2 ? TIMEOUT : RESULT_RX_CORRUPT});
             replies.push_back({400 + k, RESULT_SUCCESS});
-            replies.push_back({999, RESULT_SUCCESS});  // must never be read
+            replies.push_back({999, RESULT_SUCCESS}); // must never be read
             fake_bus_script(replies);
             int before = reads_done.load();
 
@@ -99,8 +99,8 @@ TEST(PrintResult, FailureCodesPrintTheirTextWhateverTheValue)
     const struct {
         int code;
         const char* text;
-    } cases[] = {{2, "txF"}, {3, "rxF"}, {4, "txE"}, {5, "rxW"}, {6, "rxT"}, {7, "rxC"},
-                 {0, "UNK"}, {8, "UNK"}, {-1, "UNK"}, {INT_MIN, "UNK"}};
+    } cases[] = {{2, "txF"}, {3, "rxF"}, {4, "txE"}, {5, "rxW"},  {6, "rxT"},
+                 {7, "rxC"}, {0, "UNK"}, {8, "UNK"}, {-1, "UNK"}, {INT_MIN, "UNK"}};
     for (const auto& c : cases) {
         for (int value : {-1, 512, INT_MIN}) {
             SCOPED_TRACE(std::to_string(c.code) + " " + std::to_string(value));
@@ -152,7 +152,7 @@ TEST(Arguments, NumbersConvertLikeAtoiAndSaturate)
     char* argv[] = {prog, a1, a2, nullptr};
     EXPECT_EQ(arg_int(3, argv, 1, -1), 7);
     EXPECT_EQ(arg_int(3, argv, 2, -1), 0);
-    EXPECT_EQ(arg_int(3, argv, 3, -1), -1);  // absent: the default
+    EXPECT_EQ(arg_int(3, argv, 3, -1), -1); // absent: the default
     EXPECT_EQ(arg_int(2, argv, 2, 35), 35);
 }
 

@@ -63,7 +63,7 @@ TEST(Console, TerminalModeRestoredOnEveryWayOut)
 {
     struct Ending {
         const char* name;
-        int signal;  // 0: exit() from a second thread
+        int signal; // 0: exit() from a second thread
         int status;
     };
     const Ending endings[] = {{"exit from a thread", 0, 3},
@@ -93,8 +93,7 @@ TEST(Console, PipedInputBytesAreKeysAndEndReadsAsEscape)
     harness::Process probe;
     ASSERT_TRUE(probe.start({harness::bin_path("bus_key_probe"), "count", "6"}, {}, "a\x1b[A"));
     EXPECT_EQ(probe.wait_exit(), 0);
-    EXPECT_EQ(probe.stdout_text(),
-              "key 97\nkey 27\nkey 91\nkey 65\nkey 27\nkey 27\nkbhit 0\n");
+    EXPECT_EQ(probe.stdout_text(), "key 97\nkey 27\nkey 91\nkey 65\nkey 27\nkey 27\nkbhit 0\n");
 }
 
 } // namespace

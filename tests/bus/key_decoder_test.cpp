@@ -62,9 +62,9 @@ TEST(KeyDecoder, EditingBlockAndFunctionKeys)
 
 TEST(KeyDecoder, OtherCompleteSequencesGiveNothing)
 {
-    for (const char* seq : {"\x1b[15~", "\x1b[25~", "\x1b[1;5A", "\x1b[3;2~", "\x1b[?1h",
-                            "\x1b[Z", "\x1b[200~", "\x1bOx", "\x1b[[E", "\x1b[1;2;3A",
-                            "\x1b[99999999999999999999999~", "\x1b[ q"}) {
+    for (const char* seq :
+         {"\x1b[15~", "\x1b[25~", "\x1b[1;5A", "\x1b[3;2~", "\x1b[?1h", "\x1b[Z", "\x1b[200~",
+          "\x1bOx", "\x1b[[E", "\x1b[1;2;3A", "\x1b[99999999999999999999999~", "\x1b[ q"}) {
         EXPECT_EQ(keys_of(std::string(seq) + "z"), (Keys{'z'})) << &seq[1];
     }
 }
@@ -72,7 +72,7 @@ TEST(KeyDecoder, OtherCompleteSequencesGiveNothing)
 TEST(KeyDecoder, LoneEscapeAndEscapeBeforeOrdinaryBytes)
 {
     EXPECT_EQ(keys_of("\x1b"), (Keys{27}));
-    EXPECT_EQ(keys_of("\x1b", false), Keys{});  // still waiting for a possible sequence
+    EXPECT_EQ(keys_of("\x1b", false), Keys{}); // still waiting for a possible sequence
     EXPECT_EQ(keys_of("\x1bx", false), (Keys{27, 'x'}));
     EXPECT_EQ(keys_of("\x1b\x1b"), (Keys{27, 27}));
     EXPECT_EQ(keys_of("\x1b\x1b[A"), (Keys{27, 224, 72}));

@@ -8,10 +8,7 @@
 
 #include "console.h"
 
-static void exit_from_thread(void*)
-{
-    std::exit(3);
-}
+static void exit_from_thread(void*) { std::exit(3); }
 
 int main(int argc, char** argv)
 {

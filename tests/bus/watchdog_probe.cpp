@@ -21,7 +21,7 @@ int main(int argc, char** argv)
     }
     bus_change_baud(35);
     _beginthread(watchdog_thread, 0, NULL);
-    Sleep(50);  // the watchdog is polling before the first read
+    Sleep(50); // the watchdog is polling before the first read
 
     if (std::strcmp(argv[1], "stall") == 0) {
         std::printf("reading\n");

@@ -14,7 +14,8 @@
 namespace {
 
 // Loads a frame file held in a string; the reader's messages go to standard output.
-MotionResult load_text(const std::string& text, Motion* motion, int idStart = 0, int idEnd = 31) {
+MotionResult load_text(const std::string& text, Motion* motion, int idStart = 0, int idEnd = 31)
+{
     std::FILE* file = std::tmpfile();
     std::fputs(text.c_str(), file);
     std::rewind(file);
@@ -23,13 +24,15 @@ MotionResult load_text(const std::string& text, Motion* motion, int idStart = 0,
     return result;
 }
 
-std::string write_file(const std::string& dir, const std::string& name, const std::string& text) {
+std::string write_file(const std::string& dir, const std::string& name, const std::string& text)
+{
     std::string path = dir + "/" + name;
     std::ofstream(path) << text;
     return path;
 }
 
-std::string read_file(const std::string& path) {
+std::string read_file(const std::string& path)
+{
     std::ifstream in(path);
     std::stringstream s;
     s << in.rdbuf();
@@ -37,10 +40,12 @@ std::string read_file(const std::string& path) {
 }
 
 // A small XML well-formedness check: tags nest and close, attributes are quoted, no stray '<' or '&'.
-bool well_formed_xml(const std::string& text, std::string* why) {
+bool well_formed_xml(const std::string& text, std::string* why)
+{
     std::vector<std::string> open;
     std::size_t i = 0;
-    if (text.compare(0, 5, "<?xml") == 0) i = text.find("?>") + 2;
+    if (text.compare(0, 5, "<?xml") == 0)
+        i = text.find("?>") + 2;
     bool root_seen = false;
     while (i < text.size()) {
         if (text[i] == '&') {
@@ -51,39 +56,61 @@ bool well_formed_xml(const std::string& text, std::string* why) {
                 return false;
             }
         }
-        if (text[i] != '<') { ++i; continue; }
+        if (text[i] != '<') {
+            ++i;
+            continue;
+        }
         std::size_t end = text.find('>', i);
-        if (end == std::string::npos) { *why = "unclosed tag"; return false; }
+        if (end == std::string::npos) {
+            *why = "unclosed tag";
+            return false;
+        }
         std::string tag = text.substr(i + 1, end - i - 1);
-        if (tag.find('<') != std::string::npos) { *why = "'<' inside a tag"; return false; }
+        if (tag.find('<') != std::string::npos) {
+            *why = "'<' inside a tag";
+            return false;
+        }
         if (tag[0] == '/') {
-            if (open.empty() || open.back() != tag.substr(1)) { *why = "mismatched </" + tag; return false; }
+            if (open.empty() || open.back() != tag.substr(1)) {
+                *why = "mismatched </" + tag;
+                return false;
+            }
             open.pop_back();
         } else {
             static const std::regex element(R"(^([A-Za-z][\w:-]*)(\s+[\w:-]+="[^"<]*")*\s*/?$)");
-            if (!std::regex_match(tag, element)) { *why = "bad tag <" + tag + ">"; return false; }
-            if (open.empty() && root_seen) { *why = "second root"; return false; }
+            if (!std::regex_match(tag, element)) {
+                *why = "bad tag <" + tag + ">";
+                return false;
+            }
+            if (open.empty() && root_seen) {
+                *why = "second root";
+                return false;
+            }
             root_seen = true;
-            if (tag.back() != '/') open.push_back(tag.substr(0, tag.find_first_of(" \t\n")));
+            if (tag.back() != '/')
+                open.push_back(tag.substr(0, tag.find_first_of(" \t\n")));
         }
         i = end + 1;
     }
-    if (!open.empty()) { *why = "unclosed <" + open.back() + ">"; return false; }
+    if (!open.empty()) {
+        *why = "unclosed <" + open.back() + ">";
+        return false;
+    }
     return root_seen;
 }
 
 } // namespace
 
-TEST(FrameplotSummary, RecordedFileWithAFailedRead) {
+TEST(FrameplotSummary, RecordedFileWithAFailedRead)
+{
     testing::internal::CaptureStdout();
     Motion m;
-    MotionResult r = load_text(
-        "FILETYPE: AbsoluteSpeeds; AbsolutePositions\n"
-        "        1,  2,\n"
-        "  16, [  0]512,[ 12]498,\n"
-        "  31, [  0]530,[rxT]rxT,\n"
-        "  20, [  0]500,[ 10]520,\n",
-        &m);
+    MotionResult r = load_text("FILETYPE: AbsoluteSpeeds; AbsolutePositions\n"
+                               "        1,  2,\n"
+                               "  16, [  0]512,[ 12]498,\n"
+                               "  31, [  0]530,[rxT]rxT,\n"
+                               "  20, [  0]500,[ 10]520,\n",
+                               &m);
     testing::internal::GetCapturedStdout();
     ASSERT_EQ(r, MOTION_COMPLETE);
     ASSERT_EQ(m.delays.size(), 3u);
@@ -92,19 +119,21 @@ TEST(FrameplotSummary, RecordedFileWithAFailedRead) {
     ServoSummary s1 = summarise_servo(m, 0);
     EXPECT_EQ(s1.lowest, 500);
     EXPECT_EQ(s1.highest, 530);
-    EXPECT_EQ(s1.largestStep, 30);  // 530 -> 500
+    EXPECT_EQ(s1.largestStep, 30); // 530 -> 500
     EXPECT_EQ(s1.unread, 0);
     ServoSummary s2 = summarise_servo(m, 1);
     EXPECT_EQ(s2.lowest, 498);
     EXPECT_EQ(s2.highest, 520);
-    EXPECT_EQ(s2.largestStep, 0);  // the failed read breaks the chain of neighbours
+    EXPECT_EQ(s2.largestStep, 0); // the failed read breaks the chain of neighbours
     EXPECT_EQ(s2.unread, 1);
 }
 
-TEST(FrameplotSummary, PositionTypesAndIdFilter) {
+TEST(FrameplotSummary, PositionTypesAndIdFilter)
+{
     testing::internal::CaptureStdout();
     Motion m;
-    MotionResult r = load_text("FILETYPE: AbsolutePositions\n1 2 3\n100 500 600 700\n100 510 640 700\n", &m, 2, 3);
+    MotionResult r = load_text(
+        "FILETYPE: AbsolutePositions\n1 2 3\n100 500 600 700\n100 510 640 700\n", &m, 2, 3);
     testing::internal::GetCapturedStdout();
     ASSERT_EQ(r, MOTION_COMPLETE);
     ASSERT_EQ(m.header.idListSize, 2);
@@ -112,8 +141,10 @@ TEST(FrameplotSummary, PositionTypesAndIdFilter) {
     EXPECT_EQ(summarise_servo(m, 1).highest, 700);
 }
 
-TEST(FrameplotSummary, RelativeFilesAreOffsetsAroundZero) {
-    for (const char* type : {"FILETYPE: RelativePositions", "FILETYPE: AbsoluteSpeeds; RelativePositions"}) {
+TEST(FrameplotSummary, RelativeFilesAreOffsetsAroundZero)
+{
+    for (const char* type :
+         {"FILETYPE: RelativePositions", "FILETYPE: AbsoluteSpeeds; RelativePositions"}) {
         bool speeds = std::string(type).find("Speeds") != std::string::npos;
         std::string lines = speeds ? "10 [5]-20 [5]0\n10 [5]30 [5]-5\n" : "10 -20 0\n10 30 -5\n";
         testing::internal::CaptureStdout();
@@ -128,17 +159,20 @@ TEST(FrameplotSummary, RelativeFilesAreOffsetsAroundZero) {
     }
 }
 
-TEST(FrameplotSummary, MismatchedLineKeepsTheFramesBeforeIt) {
+TEST(FrameplotSummary, MismatchedLineKeepsTheFramesBeforeIt)
+{
     testing::internal::CaptureStdout();
     Motion m;
-    MotionResult r = load_text("FILETYPE: AbsolutePositions\n1 2\n10 100 200\n10 100\n10 100 200\n", &m);
+    MotionResult r =
+        load_text("FILETYPE: AbsolutePositions\n1 2\n10 100 200\n10 100\n10 100 200\n", &m);
     std::string out = testing::internal::GetCapturedStdout();
     EXPECT_EQ(r, MOTION_BAD_LINE);
     EXPECT_EQ(m.delays.size(), 1u);
     EXPECT_NE(out.find("ERROR: idListSize 2 != posListSize 1\n"), std::string::npos);
 }
 
-TEST(FrameplotTool, WritesAWellFormedPlotWithOneLanePerServoAndMarksFailedReads) {
+TEST(FrameplotTool, WritesAWellFormedPlotWithOneLanePerServoAndMarksFailedReads)
+{
     std::string dir = harness::temp_dir();
     std::string csv = write_file(dir, "walk.csv",
                                  "FILETYPE: AbsoluteSpeeds; AbsolutePositions\n"
@@ -148,49 +182,59 @@ TEST(FrameplotTool, WritesAWellFormedPlotWithOneLanePerServoAndMarksFailedReads)
                                  "  31, [  0]-5,[rxC]rxC,[  0]310,[  0]  9,\n");
     harness::RunResult r = harness::run({harness::bin_path("frameplot"), csv});
     ASSERT_EQ(r.status, 0) << r.output;
-    EXPECT_NE(r.output.find("Warning: Found a bad Motor value of 'rxT' in file '" + csv + "'!\n"), std::string::npos);
-    EXPECT_NE(r.output.find("Frames: 3\nDuration: 78 ms (0.078 s)\n"), std::string::npos) << r.output;
-    EXPECT_NE(r.output.find("Plot written to '" + dir + "/walk.svg'.\n"), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("Warning: Found a bad Motor value of 'rxT' in file '" + csv + "'!\n"),
+              std::string::npos);
+    EXPECT_NE(r.output.find("Frames: 3\nDuration: 78 ms (0.078 s)\n"), std::string::npos)
+        << r.output;
+    EXPECT_NE(r.output.find("Plot written to '" + dir + "/walk.svg'.\n"), std::string::npos)
+        << r.output;
 
     std::string svg = read_file(dir + "/walk.svg");
     std::string why;
     ASSERT_TRUE(well_formed_xml(svg, &why)) << why;
 
     // Ids 1, 2 and 3 are kept (0..31); 40 is filtered out as playback would.
-    std::regex lane(R"re(<g class="lane" data-id="(\d+)" data-top="([\d.]+)" data-bottom="([\d.]+)">([\s\S]*?)</g>)re");
+    std::regex lane(
+        R"re(<g class="lane" data-id="(\d+)" data-top="([\d.]+)" data-bottom="([\d.]+)">([\s\S]*?)</g>)re");
     std::vector<std::string> ids;
     int unread = 0;
-    for (auto it = std::sregex_iterator(svg.begin(), svg.end(), lane); it != std::sregex_iterator(); ++it) {
+    for (auto it = std::sregex_iterator(svg.begin(), svg.end(), lane); it != std::sregex_iterator();
+         ++it) {
         ids.push_back((*it)[1]);
         double top = std::stod((*it)[2]), bottom = std::stod((*it)[3]);
         std::string body = (*it)[4];
         EXPECT_NE(body.find(">id " + std::string((*it)[1]) + "</text>"), std::string::npos);
         std::regex point(R"re(<circle class="point" cx="[\d.]+" cy="([\d.-]+)")re");
         int points = 0;
-        for (auto p = std::sregex_iterator(body.begin(), body.end(), point); p != std::sregex_iterator(); ++p) {
+        for (auto p = std::sregex_iterator(body.begin(), body.end(), point);
+             p != std::sregex_iterator(); ++p) {
             double y = std::stod((*p)[1]);
             EXPECT_GE(y, top);
             EXPECT_LE(y, bottom);
             ++points;
         }
         std::regex mark(R"(<rect class="unread"[^>]*fill="red")");
-        int marks = static_cast<int>(std::distance(std::sregex_iterator(body.begin(), body.end(), mark), std::sregex_iterator()));
+        int marks = static_cast<int>(std::distance(
+            std::sregex_iterator(body.begin(), body.end(), mark), std::sregex_iterator()));
         EXPECT_EQ(points + marks, 3) << "lane " << (*it)[1];
         unread += marks;
     }
     EXPECT_EQ(ids, (std::vector<std::string>{"1", "2", "3"}));
-    EXPECT_EQ(unread, 2);  // servo 3's rxT and servo 2's rxC
+    EXPECT_EQ(unread, 2); // servo 3's rxT and servo 2's rxC
 }
 
-TEST(FrameplotTool, ReaderErrorsAndBadOutputEndWithStatusOne) {
+TEST(FrameplotTool, ReaderErrorsAndBadOutputEndWithStatusOne)
+{
     std::string dir = harness::temp_dir();
     std::string bad = write_file(dir, "bad.csv", "FILETYPE: Nonsense\n1 2\n");
     harness::RunResult r = harness::run({harness::bin_path("frameplot"), bad});
     EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.output.find("Got unknown file type 'FILETYPE: Nonsense' on 1st line of '" + bad + "'.\n"),
-              std::string::npos);
+    EXPECT_NE(
+        r.output.find("Got unknown file type 'FILETYPE: Nonsense' on 1st line of '" + bad + "'.\n"),
+        std::string::npos);
 
-    std::string cut = write_file(dir, "cut.csv", "FILETYPE: AbsolutePositions\n1\n10 100\n\n10 200\n");
+    std::string cut =
+        write_file(dir, "cut.csv", "FILETYPE: AbsolutePositions\n1\n10 100\n\n10 200\n");
     r = harness::run({harness::bin_path("frameplot"), "-o", dir + "/cut.svg", cut});
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.output.find("ERROR: idListSize 1 != posListSize 0\n"), std::string::npos);
@@ -200,9 +244,11 @@ TEST(FrameplotTool, ReaderErrorsAndBadOutputEndWithStatusOne) {
     std::string good = write_file(dir, "good.csv", "FILETYPE: AbsolutePositions\n1\n10 100\n");
     r = harness::run({harness::bin_path("frameplot"), good, "-o", dir + "/no/such/dir/x.svg"});
     EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.output.find("ERROR: Couldn't write the plot to '" + dir + "/no/such/dir/x.svg'!\n"), std::string::npos);
+    EXPECT_NE(r.output.find("ERROR: Couldn't write the plot to '" + dir + "/no/such/dir/x.svg'!\n"),
+              std::string::npos);
 
     r = harness::run({harness::bin_path("frameplot")});
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.output, "usage: frameplot <frameFileName> [<idStart> <idEnd>] [-o <out.svg>]\nbad args!\n");
+    EXPECT_EQ(r.output,
+              "usage: frameplot <frameFileName> [<idStart> <idEnd>] [-o <out.svg>]\nbad args!\n");
 }

@@ -6,16 +6,17 @@
 
 #include "sim_chain.h"
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
     std::string text(reinterpret_cast<const char*>(data), size);
-    text = text.c_str();  // options arrive as a C string
+    text = text.c_str(); // options arrive as a C string
     char err[256];
     err[0] = '\0';
     SimChain* chain = sim_chain_create(text.c_str(), err, sizeof err);
     if (chain) {
         sim_chain_destroy(chain);
     } else if (err[0] == '\0' || std::strchr(err, '\n')) {
-        __builtin_trap();  // a refusal says why, in one line
+        __builtin_trap(); // a refusal says why, in one line
     }
     return 0;
 }

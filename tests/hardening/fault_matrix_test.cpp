@@ -102,7 +102,8 @@ TEST(FaultMatrix, ToolsWithoutRetriesPrintWhatTheBusGaveAndEndNormally)
     std::istringstream lines(speed.output());
     int shown = 0;
     for (std::string line; std::getline(lines, line);) {
-        if (line.compare(0, 15, "Old Baud Rate: ") == 0 || line.compare(0, 15, "New Baud Rate: ") == 0) {
+        if (line.compare(0, 15, "Old Baud Rate: ") == 0 ||
+            line.compare(0, 15, "New Baud Rate: ") == 0) {
             std::string v = line.substr(15);
             EXPECT_TRUE(v == "35" || v == "-1") << line;
             ++shown;
@@ -135,7 +136,8 @@ TEST(FaultMatrix, JointwatchShowsCodesForAbsentServosAndEndsOnEsc)
     EXPECT_TRUE(s.terminal_restored());
     int rows = 0;
     for (const std::string& line : lines_of(s.output())) {
-        if (line.size() < 2 || line[0] != '|' || line[1] == '-' || line == "|  0   1   2   3   4   5 ")
+        if (line.size() < 2 || line[0] != '|' || line[1] == '-' ||
+            line == "|  0   1   2   3   4   5 ")
             continue;
         std::istringstream in(line.substr(1));
         std::vector<std::string> cells;
@@ -169,9 +171,11 @@ TEST(FaultMatrix, SwingtestKeepsItsDisplayAndKeys)
             continue;
         char pos[16], load[16], temp[16];
         int desired = 0;
-        ASSERT_EQ(std::sscanf(line.c_str(), "desired pos: %d,  currPos: %15[^,], currTorque: %15[^,], currTemp: %15s",
-                              &desired, pos, load, temp),
-                  4)
+        ASSERT_EQ(
+            std::sscanf(line.c_str(),
+                        "desired pos: %d,  currPos: %15[^,], currTorque: %15[^,], currTemp: %15s",
+                        &desired, pos, load, temp),
+            4)
             << line;
         EXPECT_TRUE(desired == 400 || desired == 600) << line;
         for (const char* cell : {pos, load, temp}) {
@@ -213,7 +217,8 @@ TEST(FaultMatrix, RecordingReadsBackWithOnlyCodeWarnings)
         EXPECT_TRUE(only_code_warnings(play.output, path)) << play.output;
         EXPECT_NE(play.output.find("Resetting the desired motor speeds to"), std::string::npos);
         if (std::string(more).find("0.85") != std::string::npos) {
-            EXPECT_NE(play.output.find("Warning: Found a bad Motor value of 'rx"), std::string::npos)
+            EXPECT_NE(play.output.find("Warning: Found a bad Motor value of 'rx"),
+                      std::string::npos)
                 << "the heavy loss should have left codes in the file";
         }
     }

@@ -188,7 +188,8 @@ bool is_value_text(const std::string& text)
     if (is_code(text))
         return true;
     std::size_t digits = text.find_first_not_of(' ');
-    if (digits == std::string::npos || text.find_first_not_of("0123456789", digits) != std::string::npos)
+    if (digits == std::string::npos ||
+        text.find_first_not_of("0123456789", digits) != std::string::npos)
         return false;
     return text.size() == 3 || (digits == 0 && text.size() > 3);
 }
@@ -219,7 +220,8 @@ bool is_recorded_line(const std::string& line, int servos)
         return false;
     std::string delay = line.substr(0, comma);
     std::size_t digit = delay.find_first_not_of(' ');
-    if (digit == std::string::npos || delay.find_first_not_of("0123456789", digit) != std::string::npos)
+    if (digit == std::string::npos ||
+        delay.find_first_not_of("0123456789", digit) != std::string::npos)
         return false;
     std::size_t p = comma + 2;
     int columns = 0;
@@ -244,7 +246,8 @@ bool only_code_warnings(const std::string& output, const std::string& fileName)
     for (const std::string& line : lines_of(output)) {
         if (line.find("Warning") == std::string::npos && line.find("ERROR") == std::string::npos)
             continue;
-        if (line.compare(0, head.size(), head) != 0 || line.size() != head.size() + 3 + tail.size() ||
+        if (line.compare(0, head.size(), head) != 0 ||
+            line.size() != head.size() + 3 + tail.size() ||
             line.compare(head.size() + 3, std::string::npos, tail) != 0 ||
             !is_code(line.substr(head.size(), 3)))
             return false;

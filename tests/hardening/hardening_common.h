@@ -15,12 +15,12 @@ std::string faulty_sim(const std::string& more, int seed);
 // A program run with standard input from /dev/null and standard output collected, reaped
 // with wait4 so that its resource use is known.
 struct Measured {
-    int status = -1;         // exit status, 128 + signal, or -1 when it was killed at the time-out
-    std::string output;      // standard output
-    long max_rss_kb = 0;     // peak resident size; on Linux never below parent_rss_kb, since
-                             // the size of the forked copy before exec counts too
-    long parent_rss_kb = 0;  // resident size of this process when the child was forked
-    double cpu_seconds = 0;  // user and system time
+    int status = -1;        // exit status, 128 + signal, or -1 when it was killed at the time-out
+    std::string output;     // standard output
+    long max_rss_kb = 0;    // peak resident size; on Linux never below parent_rss_kb, since
+                            // the size of the forked copy before exec counts too
+    long parent_rss_kb = 0; // resident size of this process when the child was forked
+    double cpu_seconds = 0; // user and system time
 };
 Measured run_measured(const std::vector<std::string>& argv, const std::vector<std::string>& env,
                       int timeout_ms = 20000);

@@ -36,7 +36,8 @@ std::string write_file(const std::string& name, const std::string& text)
 // PLAY without pauses (delayFactor 0), ids 0 to 31.
 Measured play(const std::string& path, const std::vector<std::string>& more = {})
 {
-    std::vector<std::string> argv{harness::bin_path("posetape"), "PLAY", path, "0", "31", "35", "0"};
+    std::vector<std::string> argv{
+        harness::bin_path("posetape"), "PLAY", path, "0", "31", "35", "0"};
     argv.insert(argv.end(), more.begin(), more.end());
     return run_measured(argv, {SIM});
 }
@@ -74,7 +75,8 @@ long baseline_rss_kb()
 {
     static long rss = 0;
     if (rss == 0) {
-        std::string path = write_file("plain.csv", "FILETYPE: AbsolutePositions\n1,2,3\n10,500,600,700\n");
+        std::string path =
+            write_file("plain.csv", "FILETYPE: AbsolutePositions\n1,2,3\n10,500,600,700\n");
         rss = play(path).max_rss_kb;
     }
     return rss;
@@ -104,7 +106,8 @@ std::string write_big_file(const std::string& name, const std::string& head, cha
     return path;
 }
 
-const std::string HOLD = "Reseting initial motor positions.\nSetting the desired motor speeds to 50.\n";
+const std::string HOLD =
+    "Reseting initial motor positions.\nSetting the desired motor speeds to 50.\n";
 const std::string RESET = "Resetting the desired motor speeds to 50.\n";
 
 std::string pseudo_random_bytes(std::size_t count)
@@ -123,7 +126,7 @@ std::string pseudo_random_bytes(std::size_t count)
 TEST(HostileFiles, BinaryDataIsAnUnknownTypeOrBadLinesNeverACrash)
 {
     std::string noise = pseudo_random_bytes(1 << 16);
-    noise[0] = '\x80';  // not a comment line
+    noise[0] = '\x80'; // not a comment line
     std::string path = write_file("noise.csv", noise);
     Measured m = play(path);
     EXPECT_EQ(m.status, 1);
@@ -190,7 +193,8 @@ TEST(HostileFiles, HundredThousandIdsStoreAtMost256AndCountTheKeptOnes)
     std::string shown;
     for (std::size_t p = 0; p < idLine.size();) {
         std::size_t comma = idLine.find(',', p);
-        std::string token = idLine.substr(p, comma == std::string::npos ? std::string::npos : comma - p);
+        std::string token =
+            idLine.substr(p, comma == std::string::npos ? std::string::npos : comma - p);
         if (kept < 256)
             shown += (kept == 0 ? "" : ", ") + token;
         ++kept;
@@ -199,12 +203,13 @@ TEST(HostileFiles, HundredThousandIdsStoreAtMost256AndCountTheKeptOnes)
         p = comma + 1;
     }
     ASSERT_GT(kept, 256);
-    EXPECT_EQ(after_open(m),
-              "FILETYPE: AbsolutePositions\nFound IDs: " + shown + ".\nWARNING!!! You have " +
-                  std::to_string(kept) +
-                  " Kinetron motors at baud rate 35. Max number of Kinetrons that can be controlled "
-                  "by a single SYNC_WRITE packet is 46! Please modify the code to use multiple "
-                  "SYNC_WRITE packets.\n");
+    EXPECT_EQ(
+        after_open(m),
+        "FILETYPE: AbsolutePositions\nFound IDs: " + shown + ".\nWARNING!!! You have " +
+            std::to_string(kept) +
+            " Kinetron motors at baud rate 35. Max number of Kinetrons that can be controlled "
+            "by a single SYNC_WRITE packet is 46! Please modify the code to use multiple "
+            "SYNC_WRITE packets.\n");
     EXPECT_EQ(m.status, 1);
     expect_bounded(m);
 }
@@ -214,16 +219,18 @@ TEST(HostileFiles, NumbersBeyondTheIntRangeSaturateAndAreNeverSent)
     Measured m = play(write_file("huge.csv", "FILETYPE: AbsolutePositions\n1,2,3\n"
                                              "99999999999999999999, 99999999999999999999, "
                                              "-99999999999999999999, 512\n"));
-    EXPECT_EQ(after_open(m), "FILETYPE: AbsolutePositions\nFound IDs: 1, 2, 3.\n" + HOLD +
-                                 "Found Delay of 2147483647 for Positions: 2147483647,-2147483648,512.\n"
-                                 "Moving the motors\nSet motor [3] position to 512.[####ms].\n" +
-                                 RESET);
+    EXPECT_EQ(after_open(m),
+              "FILETYPE: AbsolutePositions\nFound IDs: 1, 2, 3.\n" + HOLD +
+                  "Found Delay of 2147483647 for Positions: 2147483647,-2147483648,512.\n"
+                  "Moving the motors\nSet motor [3] position to 512.[####ms].\n" +
+                  RESET);
     EXPECT_EQ(m.status, 0);
 
     std::string path = write_file("huge_id.csv", "FILETYPE: AbsolutePositions\n1,4294967297\n");
     m = play(path);
     EXPECT_EQ(after_open(m), "FILETYPE: AbsolutePositions\nERROR: Found a bad Motor ID of "
-                             "'4294967297' in file '" + path + "'!\n");
+                             "'4294967297' in file '" +
+                                 path + "'!\n");
     EXPECT_EQ(m.status, 1);
 }
 
@@ -267,7 +274,8 @@ TEST(HostileFiles, DirectoryIsAFileThatDoesNotOpen)
     // The plotter reads frame files the same way.
     m = run_measured({harness::bin_path("frameplot"), dir}, {});
     EXPECT_EQ(m.output, "usage: frameplot <frameFileName> [<idStart> <idEnd>] [-o <out.svg>]\n"
-                        "ERROR: Couldn't open file '" + dir + "' for reading positions!\n");
+                        "ERROR: Couldn't open file '" +
+                            dir + "' for reading positions!\n");
     EXPECT_EQ(m.status, 1);
 }
 

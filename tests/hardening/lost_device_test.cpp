@@ -113,7 +113,8 @@ TEST(LostDevice, RecordingGoesOnWithCodesAndKeepsCompleteLines)
     ASSERT_FALSE(sim.device().empty());
     std::string path = harness::temp_dir() + "/lost.csv";
     PtySession s;
-    ASSERT_TRUE(s.start({harness::bin_path("posetape"), "REC", path, "1", "3", "35", "0"}, {sim.env()}));
+    ASSERT_TRUE(
+        s.start({harness::bin_path("posetape"), "REC", path, "1", "3", "35", "0"}, {sim.env()}));
     ASSERT_TRUE(s.wait_for_count("\n|[", 5)) << s.output();
     end_device(sim, SIGTERM);
     std::size_t gone = s.mark();
@@ -173,7 +174,8 @@ TEST(LostDevice, LinkspeedEndsWhenTheLineDoesNotReopen)
     ASSERT_TRUE(sim.start({harness::bin_path("servosim"), "ids=1-3", "--link", link}));
     ASSERT_TRUE(sim.wait_for_stdout("\n"));
     PtySession s;
-    ASSERT_TRUE(s.start({harness::bin_path("linkspeed"), "1", "35", "35"}, {"KINETRON_DEVICE=" + link}));
+    ASSERT_TRUE(
+        s.start({harness::bin_path("linkspeed"), "1", "35", "35"}, {"KINETRON_DEVICE=" + link}));
     ASSERT_TRUE(s.wait_for_count("Trying again ...\n", 2)) << s.output();
     sim.signal(SIGTERM);
     EXPECT_EQ(s.wait_exit(), 1) << s.output();

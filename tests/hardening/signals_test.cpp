@@ -19,7 +19,7 @@ const char CTRL_C[] = "\x03";
 
 struct Stop {
     int signal_number;
-    bool typed;  // Ctrl-C at the terminal rather than a signal sent to the process
+    bool typed; // Ctrl-C at the terminal rather than a signal sent to the process
 };
 const Stop STOPS[] = {{SIGINT, false}, {SIGTERM, false}, {SIGINT, true}};
 
@@ -88,20 +88,21 @@ TEST(Signals, PlaybackGivesTheTerminalBack)
         std::fclose(f);
     }
     for (const Stop& stop : STOPS)
-        stop_in_loop({harness::bin_path("posetape"), "PLAY", path, "1", "3"}, SIM, "Moving the motors",
-                     10, stop);
+        stop_in_loop({harness::bin_path("posetape"), "PLAY", path, "1", "3"}, SIM,
+                     "Moving the motors", 10, stop);
 }
 
 TEST(Signals, LoopingToolsGiveTheTerminalBack)
 {
     for (const Stop& stop : STOPS) {
         stop_in_loop({harness::bin_path("jointwatch"), "1", "3", "35"}, SIM, "\n|", 10, stop);
-        stop_in_loop({harness::bin_path("swingtest"), "1", "35", "300", "700"}, SIM, "currTemp: ", 10,
-                     stop);
-        stop_in_loop({harness::bin_path("linkspeed"), "1", "35", "35"}, SIM, "Trying again ...\n", 3,
-                     stop);
+        stop_in_loop({harness::bin_path("swingtest"), "1", "35", "300", "700"}, SIM,
+                     "currTemp: ", 10, stop);
+        stop_in_loop({harness::bin_path("linkspeed"), "1", "35", "35"}, SIM, "Trying again ...\n",
+                     3, stop);
         // The sweep over every baud number runs for about a minute.
-        stop_in_loop({harness::bin_path("factoryclear"), "1"}, SIM, "Trying at baudrate ", 3, stop, "y");
+        stop_in_loop({harness::bin_path("factoryclear"), "1"}, SIM, "Trying at baudrate ", 3, stop,
+                     "y");
     }
 }
 

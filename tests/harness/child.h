@@ -15,7 +15,8 @@ namespace harness {
 std::vector<std::string> merged_environment(const std::vector<std::string>& changes);
 
 // In the child: default signal handling, then execve. Never returns.
-[[noreturn]] void exec_child(const std::vector<std::string>& argv, const std::vector<std::string>& env);
+[[noreturn]] void exec_child(const std::vector<std::string>& argv,
+                             const std::vector<std::string>& env);
 
 // Waits up to timeout_ms for the child to end. True with its status (exit status, or
 // 128 + the signal) when it did.

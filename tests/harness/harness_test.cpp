@@ -6,15 +6,18 @@
 
 using harness::PtySession;
 
-TEST(PtySession, FoldsLineEndsAndReportsExitStatus) {
+TEST(PtySession, FoldsLineEndsAndReportsExitStatus)
+{
     harness::RunResult r = harness::run({"/bin/sh", "-c", "printf 'a\\nb\\n'; exit 3"});
     EXPECT_EQ(r.status, 3);
     EXPECT_EQ(r.output, "a\nb\n");
 }
 
-TEST(PtySession, TypedKeysReachTheProgramAfterItsPrompt) {
+TEST(PtySession, TypedKeysReachTheProgramAfterItsPrompt)
+{
     PtySession s;
-    ASSERT_TRUE(s.start({"/bin/sh", "-c", "stty -echo; printf 'ready\\n'; read x; printf 'got %s\\n' \"$x\""}));
+    ASSERT_TRUE(s.start(
+        {"/bin/sh", "-c", "stty -echo; printf 'ready\\n'; read x; printf 'got %s\\n' \"$x\""}));
     ASSERT_TRUE(s.wait_for("ready\n"));
     std::size_t mark = s.mark();
     s.send("hello\n");
@@ -22,7 +25,8 @@ TEST(PtySession, TypedKeysReachTheProgramAfterItsPrompt) {
     EXPECT_EQ(s.output_since(mark), "got hello\n");
 }
 
-TEST(PtySession, SignalEndsTheProgramAndIsReported) {
+TEST(PtySession, SignalEndsTheProgramAndIsReported)
+{
     PtySession s;
     ASSERT_TRUE(s.start({"/bin/sh", "-c", "printf 'up\\n'; exec sleep 30"}));
     ASSERT_TRUE(s.wait_for("up"));
@@ -30,7 +34,8 @@ TEST(PtySession, SignalEndsTheProgramAndIsReported) {
     EXPECT_EQ(s.wait_exit(), 128 + SIGTERM);
 }
 
-TEST(PtySession, NoticesATerminalLeftInRawMode) {
+TEST(PtySession, NoticesATerminalLeftInRawMode)
+{
     PtySession s;
     ASSERT_TRUE(s.start({"/bin/sh", "-c", "stty raw -echo; printf 'done\\n'; exec sleep 30"}));
     ASSERT_TRUE(s.wait_for("done"));
@@ -39,13 +44,15 @@ TEST(PtySession, NoticesATerminalLeftInRawMode) {
     EXPECT_EQ(s.wait_exit(), 128 + SIGKILL);
 }
 
-TEST(PtySession, EnvironmentChangesReachTheProgram) {
-    harness::RunResult r = harness::run({"/bin/sh", "-c", "printf '%s|%s\\n' \"$KT_A\" \"${HOME:-unset}\""},
-                                        {"KT_A=one", "HOME"});
+TEST(PtySession, EnvironmentChangesReachTheProgram)
+{
+    harness::RunResult r = harness::run(
+        {"/bin/sh", "-c", "printf '%s|%s\\n' \"$KT_A\" \"${HOME:-unset}\""}, {"KT_A=one", "HOME"});
     EXPECT_EQ(r.output, "one|unset\n");
 }
 
-TEST(Process, KeepsStandardOutputAndErrorApart) {
+TEST(Process, KeepsStandardOutputAndErrorApart)
+{
     harness::Process p;
     ASSERT_TRUE(p.start({"/bin/sh", "-c", "read x; echo out $x; echo err >&2"}, {}, "in\n"));
     EXPECT_EQ(p.wait_exit(), 0);

@@ -26,28 +26,36 @@ const char* const KEY_UP_SS3 = "\x1bOA";
 const char* const KEY_DOWN_SS3 = "\x1bOB";
 const char* const KEY_ESC = "\x1b";
 
-std::string bin_path(const std::string& program) { return std::string(KINETRON_BIN_DIR) + "/" + program; }
+std::string bin_path(const std::string& program)
+{
+    return std::string(KINETRON_BIN_DIR) + "/" + program;
+}
 
-std::string source_path(const std::string& relative) {
+std::string source_path(const std::string& relative)
+{
     return std::string(KINETRON_SOURCE_DIR) + "/" + relative;
 }
 
-std::string temp_dir() {
+std::string temp_dir()
+{
     const char* base = std::getenv("TMPDIR");
     std::string pattern = std::string(base && *base ? base : "/tmp") + "/kinetron-test-XXXXXX";
     std::vector<char> buffer(pattern.begin(), pattern.end());
     buffer.push_back('\0');
-    if (!mkdtemp(buffer.data())) return std::string();
+    if (!mkdtemp(buffer.data()))
+        return std::string();
     return std::string(buffer.data());
 }
 
 namespace {
 
-std::string fold_line_ends(const std::string& raw) {
+std::string fold_line_ends(const std::string& raw)
+{
     std::string out;
     out.reserve(raw.size());
     for (std::size_t i = 0; i < raw.size(); ++i) {
-        if (raw[i] == '\r' && i + 1 < raw.size() && raw[i + 1] == '\n') continue;
+        if (raw[i] == '\r' && i + 1 < raw.size() && raw[i + 1] == '\n')
+            continue;
         out += raw[i];
     }
     return out;
@@ -57,7 +65,8 @@ using Clock = std::chrono::steady_clock;
 
 } // namespace
 
-PtySession::~PtySession() {
+PtySession::~PtySession()
+{
     if (pid_ > 0 && !exited_) {
         kill(pid_, SIGKILL);
         int status = 0;
@@ -72,13 +81,17 @@ PtySession::~PtySession() {
         }
     }
     if (reader_thread_.joinable()) {
-        if (eof_) reader_thread_.join();
-        else reader_thread_.detach();
+        if (eof_)
+            reader_thread_.join();
+        else
+            reader_thread_.detach();
     }
-    if (master_ >= 0 && eof_) close(master_);
+    if (master_ >= 0 && eof_)
+        close(master_);
 }
 
-bool PtySession::start(const std::vector<std::string>& argv, const std::vector<std::string>& env) {
+bool PtySession::start(const std::vector<std::string>& argv, const std::vector<std::string>& env)
+{
     termios mode{};
     cfmakeraw(&mode);
     mode.c_iflag = ICRNL | IXON | BRKINT | IMAXBEL;
@@ -103,15 +116,18 @@ bool PtySession::start(const std::vector<std::string>& argv, const std::vector<s
     std::vector<std::string> environment = merged_environment(env);
     int master = -1;
     pid_t pid = forkpty(&master, nullptr, &mode, &size);
-    if (pid < 0) return false;
-    if (pid == 0) exec_child(argv, environment);
+    if (pid < 0)
+        return false;
+    if (pid == 0)
+        exec_child(argv, environment);
     master_ = master;
     pid_ = pid;
     reader_thread_ = std::thread(&PtySession::reader, this);
     return true;
 }
 
-void PtySession::reader() {
+void PtySession::reader()
+{
     char buffer[4096];
     for (;;) {
         ssize_t n = read(master_, buffer, sizeof buffer);
@@ -121,19 +137,23 @@ void PtySession::reader() {
             changed_.notify_all();
             continue;
         }
-        if (n < 0 && errno == EINTR) continue;
-        break;  // EIO: every slave descriptor is closed
+        if (n < 0 && errno == EINTR)
+            continue;
+        break; // EIO: every slave descriptor is closed
     }
     std::lock_guard<std::mutex> lock(mutex_);
     eof_ = true;
     changed_.notify_all();
 }
 
-bool PtySession::wait_for(const std::string& text, int timeout_ms, std::size_t from) {
+bool PtySession::wait_for(const std::string& text, int timeout_ms, std::size_t from)
+{
     return wait_for_count(text, 1, timeout_ms, from);
 }
 
-bool PtySession::wait_for_count(const std::string& text, int count, int timeout_ms, std::size_t from) {
+bool PtySession::wait_for_count(const std::string& text, int count, int timeout_ms,
+                                std::size_t from)
+{
     auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
@@ -142,10 +162,12 @@ bool PtySession::wait_for_count(const std::string& text, int count, int timeout_
         if (from <= folded.size()) {
             for (std::size_t at = folded.find(text, from); at != std::string::npos;
                  at = folded.find(text, at + (text.empty() ? 1 : text.size()))) {
-                if (++seen >= count) return true;
+                if (++seen >= count)
+                    return true;
             }
         }
-        if (eof_) return false;
+        if (eof_)
+            return false;
         if (changed_.wait_until(lock, deadline) == std::cv_status::timeout) {
             // One last look at what arrived right at the deadline.
             folded = fold_line_ends(raw_);
@@ -153,47 +175,60 @@ bool PtySession::wait_for_count(const std::string& text, int count, int timeout_
             if (from <= folded.size())
                 for (std::size_t at = folded.find(text, from); at != std::string::npos;
                      at = folded.find(text, at + (text.empty() ? 1 : text.size())))
-                    if (++seen >= count) return true;
+                    if (++seen >= count)
+                        return true;
             return false;
         }
     }
 }
 
-std::string PtySession::output() {
+std::string PtySession::output()
+{
     std::lock_guard<std::mutex> lock(mutex_);
     return fold_line_ends(raw_);
 }
 
 std::size_t PtySession::mark() { return output().size(); }
 
-std::string PtySession::output_since(std::size_t mark) {
+std::string PtySession::output_since(std::size_t mark)
+{
     std::string all = output();
     return mark <= all.size() ? all.substr(mark) : std::string();
 }
 
-void PtySession::send(const std::string& keys) {
+void PtySession::send(const std::string& keys)
+{
     std::size_t done = 0;
     while (done < keys.size()) {
         ssize_t n = write(master_, keys.data() + done, keys.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return;
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return;
         done += static_cast<std::size_t>(n);
     }
 }
 
-void PtySession::signal(int signal_number) {
-    if (pid_ > 0 && !exited_) kill(pid_, signal_number);
+void PtySession::signal(int signal_number)
+{
+    if (pid_ > 0 && !exited_)
+        kill(pid_, signal_number);
 }
 
-bool PtySession::running() {
-    if (pid_ <= 0 || exited_) return false;
-    if (reap_within(pid_, 0, &status_)) exited_ = true;
+bool PtySession::running()
+{
+    if (pid_ <= 0 || exited_)
+        return false;
+    if (reap_within(pid_, 0, &status_))
+        exited_ = true;
     return !exited_;
 }
 
-int PtySession::wait_exit(int timeout_ms) {
+int PtySession::wait_exit(int timeout_ms)
+{
     if (!exited_) {
-        if (!reap_within(pid_, timeout_ms, &status_)) return -1;
+        if (!reap_within(pid_, timeout_ms, &status_))
+            return -1;
         exited_ = true;
     }
     // The child is gone: collect what it wrote last (the reader stops at the hang-up,
@@ -203,13 +238,15 @@ int PtySession::wait_exit(int timeout_ms) {
     return status_;
 }
 
-termios PtySession::attributes() {
+termios PtySession::attributes()
+{
     termios now{};
     tcgetattr(master_, &now);
     return now;
 }
 
-bool PtySession::terminal_restored() {
+bool PtySession::terminal_restored()
+{
     termios now = attributes();
     const tcflag_t lflags = ICANON | ECHO | ISIG | IEXTEN;
     const tcflag_t iflags = ICRNL | IXON;
@@ -219,9 +256,12 @@ bool PtySession::terminal_restored() {
            (now.c_oflag & oflags) == (initial_.c_oflag & oflags);
 }
 
-RunResult run(const std::vector<std::string>& argv, const std::vector<std::string>& env, int timeout_ms) {
+RunResult run(const std::vector<std::string>& argv, const std::vector<std::string>& env,
+              int timeout_ms)
+{
     PtySession session;
-    if (!session.start(argv, env)) return {-1, std::string()};
+    if (!session.start(argv, env))
+        return {-1, std::string()};
     int status = session.wait_exit(timeout_ms);
     return {status, session.output()};
 }

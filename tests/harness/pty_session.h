@@ -27,12 +27,12 @@ extern const char* const KEY_UP;     // ESC [ A
 extern const char* const KEY_DOWN;   // ESC [ B
 extern const char* const KEY_UP_SS3; // ESC O A
 extern const char* const KEY_DOWN_SS3;
-extern const char* const KEY_ESC;    // a lone ESC
+extern const char* const KEY_ESC; // a lone ESC
 
 class PtySession {
 public:
     PtySession() = default;
-    ~PtySession();  // ends a child that still runs (SIGKILL) and reaps it
+    ~PtySession(); // ends a child that still runs (SIGKILL) and reaps it
     PtySession(const PtySession&) = delete;
     PtySession& operator=(const PtySession&) = delete;
 
@@ -83,7 +83,7 @@ private:
     std::thread reader_thread_;
     std::mutex mutex_;
     std::condition_variable changed_;
-    std::string raw_;      // bytes as read from the terminal
+    std::string raw_; // bytes as read from the terminal
     bool eof_ = false;
 };
 
@@ -92,7 +92,7 @@ private:
 class Process {
 public:
     Process() = default;
-    ~Process();  // SIGTERM, then SIGKILL after a second, and reap
+    ~Process(); // SIGTERM, then SIGKILL after a second, and reap
     Process(const Process&) = delete;
     Process& operator=(const Process&) = delete;
 

@@ -16,14 +16,16 @@ const std::string OPENED = "Succeed to open USB2Kinetron!\nPress ESC key to Quit
 const std::string RULE = "|" + std::string(66, '-') + "\n";
 const std::string SWITCH = "Changing debug display mode\n";
 
-std::string echo(int first, int last, int baudnum) {
+std::string echo(int first, int last, int baudnum)
+{
     char line[96];
     std::snprintf(line, sizeof line, "current: jointwatch <idStart=%d> <idStop=%d> <baudnum=%d>\n",
                   first, last, baudnum);
     return line;
 }
 
-std::string header(int first, int last) {
+std::string header(int first, int last)
+{
     std::string ids = "|";
     char cell[8];
     for (int id = first; id <= last; ++id) {
@@ -33,7 +35,8 @@ std::string header(int first, int last) {
     return RULE + ids + "\n" + RULE;
 }
 
-std::string row(const std::vector<std::string>& cells) {
+std::string row(const std::vector<std::string>& cells)
+{
     std::string text = "|";
     char cell[16];
     for (const std::string& c : cells) {
@@ -44,17 +47,22 @@ std::string row(const std::vector<std::string>& cells) {
 }
 
 // Takes off the copies of a row printed before a key took effect.
-std::string after_rows(std::string text, const std::string& row_text) {
-    while (text.compare(0, row_text.size(), row_text) == 0) text.erase(0, row_text.size());
+std::string after_rows(std::string text, const std::string& row_text)
+{
+    while (text.compare(0, row_text.size(), row_text) == 0)
+        text.erase(0, row_text.size());
     return text;
 }
 
-void start(PtySession& s, std::vector<std::string> args, const std::string& device) {
+void start(PtySession& s, std::vector<std::string> args, const std::string& device)
+{
     args.insert(args.begin(), harness::bin_path("jointwatch"));
     ASSERT_TRUE(s.start(args, {"KINETRON_DEVICE=" + device}));
 }
 
-void expect_switch(PtySession& s, const char* key, const std::string& before, const std::string& after) {
+void expect_switch(PtySession& s, const char* key, const std::string& before,
+                   const std::string& after)
+{
     std::size_t m = s.mark();
     s.send(key);
     ASSERT_TRUE(s.wait_for(SWITCH + after, 10000, m)) << s.output_since(m);
@@ -63,7 +71,8 @@ void expect_switch(PtySession& s, const char* key, const std::string& before, co
     EXPECT_EQ(after_rows(rest.substr(SWITCH.size()), after), "");
 }
 
-void quit_with_esc(PtySession& s, const std::string& last_row) {
+void quit_with_esc(PtySession& s, const std::string& last_row)
+{
     std::size_t m = s.mark();
     s.send(harness::KEY_ESC);
     EXPECT_EQ(s.wait_exit(10000), 0);
@@ -71,20 +80,22 @@ void quit_with_esc(PtySession& s, const std::string& last_row) {
     EXPECT_TRUE(s.terminal_restored());
 }
 
-TEST(JointwatchDisplay, DefaultsWatchIdsZeroToEighteen) {
+TEST(JointwatchDisplay, DefaultsWatchIdsZeroToEighteen)
+{
     PtySession s;
     start(s, {}, "sim");
     std::vector<std::string> cells(19, "512");
-    cells[0] = "rxT";  // the chain has no servo 0
+    cells[0] = "rxT"; // the chain has no servo 0
     std::string expected = USAGE + echo(0, 18, 35) + OPENED + header(0, 18) + row(cells);
     ASSERT_TRUE(s.wait_for(expected, 15000)) << s.output();
     EXPECT_EQ(s.output().rfind(expected, 0), 0u);
     quit_with_esc(s, row(cells));
 }
 
-TEST(JointwatchDisplay, KeysSwitchBetweenTryCountsAndPositions) {
+TEST(JointwatchDisplay, KeysSwitchBetweenTryCountsAndPositions)
+{
     PtySession s;
-    start(s, {"1", "3", "35", "tRuE"}, "sim:flaky=2");  // servo 2 answers every second request
+    start(s, {"1", "3", "35", "tRuE"}, "sim:flaky=2"); // servo 2 answers every second request
     const std::string tries = row({"1", "2", "1"}), positions = row({"512", "512", "512"});
     ASSERT_TRUE(s.wait_for(header(1, 3) + tries)) << s.output();
     std::size_t m = s.mark();
@@ -96,31 +107,37 @@ TEST(JointwatchDisplay, KeysSwitchBetweenTryCountsAndPositions) {
     quit_with_esc(s, tries);
 }
 
-TEST(JointwatchDisplay, HeaderRepeatsBeforeRowSixtyOneButNotOnASwitch) {
+TEST(JointwatchDisplay, HeaderRepeatsBeforeRowSixtyOneButNotOnASwitch)
+{
     PtySession s;
     start(s, {"1", "1"}, "sim");
     const std::string position = row({"512"});
     std::string sixty;
-    for (int i = 0; i < 60; ++i) sixty += position;
-    std::string expected = USAGE + echo(1, 1, 35) + OPENED + header(1, 1) + sixty + header(1, 1) + position;
+    for (int i = 0; i < 60; ++i)
+        sixty += position;
+    std::string expected =
+        USAGE + echo(1, 1, 35) + OPENED + header(1, 1) + sixty + header(1, 1) + position;
     ASSERT_TRUE(s.wait_for(expected, 30000)) << s.output();
     EXPECT_EQ(s.output().rfind(expected, 0), 0u);
     expect_switch(s, " ", position, row({"1"}));
     quit_with_esc(s, row({"1"}));
 }
 
-TEST(JointwatchDisplay, EmptyRangeReadsNothingAndEscStillEnds) {
+TEST(JointwatchDisplay, EmptyRangeReadsNothingAndEscStillEnds)
+{
     PtySession s;
-    start(s, {"6", "5"}, "sim:stall=6");  // a read of id 6 would hang
+    start(s, {"6", "5"}, "sim:stall=6"); // a read of id 6 would hang
     std::string expected = USAGE + echo(6, 5, 35) + OPENED + header(6, 5);
-    for (int i = 0; i < 30; ++i) expected += "|\n";  // longer than the watchdog's window
+    for (int i = 0; i < 30; ++i)
+        expected += "|\n"; // longer than the watchdog's window
     ASSERT_TRUE(s.wait_for(expected, 15000)) << s.output();
     EXPECT_EQ(s.output().rfind(expected, 0), 0u);
     quit_with_esc(s, "|\n");
 }
 
 // Runs jointwatch to its end without a key; checks the terminal was given back.
-std::string run_to_end(std::vector<std::string> args, const std::string& device, int status) {
+std::string run_to_end(std::vector<std::string> args, const std::string& device, int status)
+{
     PtySession s;
     start(s, args, device);
     EXPECT_EQ(s.wait_exit(15000), status);
@@ -128,12 +145,15 @@ std::string run_to_end(std::vector<std::string> args, const std::string& device,
     return s.output();
 }
 
-TEST(JointwatchFailures, HangingReadEndsThroughTheWatchdog) {
+TEST(JointwatchFailures, HangingReadEndsThroughTheWatchdog)
+{
     EXPECT_EQ(run_to_end({"1", "5"}, "sim:stall=3", 1),
-              USAGE + echo(1, 5, 35) + OPENED + header(1, 5) + "|512 512 \nTIMEOUT! Exiting now ...\n");
+              USAGE + echo(1, 5, 35) + OPENED + header(1, 5) +
+                  "|512 512 \nTIMEOUT! Exiting now ...\n");
 }
 
-TEST(JointwatchFailures, BadArgumentsAndAnAdapterThatDoesNotOpenEndWithStatusOne) {
+TEST(JointwatchFailures, BadArgumentsAndAnAdapterThatDoesNotOpenEndWithStatusOne)
+{
     EXPECT_EQ(run_to_end({"0", "256"}, "sim", 1), USAGE + echo(0, 256, 35) + "bad args!\n");
     EXPECT_EQ(run_to_end({"0", "18", "-1"}, "sim", 1), USAGE + echo(0, 18, -1) + "bad args!\n");
     EXPECT_EQ(run_to_end({"-1"}, "sim", 1), USAGE + echo(-1, 18, 35) + "bad args!\n");
@@ -144,4 +164,4 @@ TEST(JointwatchFailures, BadArgumentsAndAnAdapterThatDoesNotOpenEndWithStatusOne
     EXPECT_EQ(out.substr(line_end + 1), "Failed to open USB2Kinetron!\n");
 }
 
-}  // namespace
+} // namespace

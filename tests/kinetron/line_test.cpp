@@ -122,8 +122,8 @@ TEST_F(BusLine, SyncWriteForOneAndFortySixServos)
     const Bytes& big = heard[1].packet;
     ASSERT_EQ(big.size(), 146u);
     EXPECT_EQ(big[4], SYNC_WRITE);
-    EXPECT_EQ(big[2 + 5 + 3 * 45], 46);                       // last servo's id
-    EXPECT_EQ(big[3 + 5 + 3 * 45] | big[4 + 5 + 3 * 45] << 8, 550);  // and its goal
+    EXPECT_EQ(big[2 + 5 + 3 * 45], 46);                             // last servo's id
+    EXPECT_EQ(big[3 + 5 + 3 * 45] | big[4 + 5 + 3 * 45] << 8, 550); // and its goal
     unsigned sum = 0;
     for (std::size_t i = 2; i + 1 < big.size(); ++i)
         sum += big[i];
@@ -221,7 +221,9 @@ TEST_F(BusLine, LateReplyIsNeverTakenForTheNextOne)
     // First read: no answer in time. The late answer (value 111) reaches the slave's input
     // queue before the second read goes out; the second read's answer is 222.
     std::atomic<int> packets{0};
-    peer.start([&](const Bytes&) { return ++packets == 1 ? Bytes() : status_packet(1, 0, {222, 0}); });
+    peer.start([&](const Bytes&) {
+        return ++packets == 1 ? Bytes() : status_packet(1, 0, {222, 0});
+    });
     EXPECT_EQ(bus_read_word(1, ADDR_PRESENT_POSITION), -1);
     EXPECT_EQ(bus_result(), RESULT_RX_TIMEOUT);
     const Bytes late = status_packet(1, 0, {111, 0});
@@ -299,8 +301,8 @@ TEST_F(BusLine, EveryPacketLeavesAtTheSpeedItWasBuiltFor)
     ASSERT_EQ(heard.size(), 2 * std::size(sequence));
     for (const Heard& h : heard) {
         ASSERT_EQ(h.packet.size(), 8u);
-        EXPECT_EQ(h.speed, 2000000 / (h.packet[6] + 1)) << "packet built at baud number "
-                                                       << int(h.packet[6]);
+        EXPECT_EQ(h.speed, 2000000 / (h.packet[6] + 1))
+            << "packet built at baud number " << int(h.packet[6]);
     }
 }
 

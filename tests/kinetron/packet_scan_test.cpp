@@ -55,7 +55,7 @@ TEST(Packet, MalformedPacketsEncodeToNothing)
 
     PacketBuilder packet;
     packet.id = 1;
-    packet.set_param(kinetron::MAX_PARAMS, 0);  // past what a length byte can count
+    packet.set_param(kinetron::MAX_PARAMS, 0); // past what a length byte can count
     packet.length = 2;
     EXPECT_TRUE(packet.encode().empty());
     packet.clear();
@@ -110,9 +110,9 @@ TEST(ReplyScan, FindsTheReplyBehindGarbageStrayFfAndEcho)
     r = scan(echoed, READ_POSITION, 1, 2);
     ASSERT_EQ(r.state, ScanState::Good);
     EXPECT_EQ(r.start, READ_POSITION.size());
-    EXPECT_EQ(scan(Bytes(READ_POSITION.begin(), READ_POSITION.begin() + 3), READ_POSITION, 1, 2)
-                  .state,
-              ScanState::Partial);
+    EXPECT_EQ(
+        scan(Bytes(READ_POSITION.begin(), READ_POSITION.begin() + 3), READ_POSITION, 1, 2).state,
+        ScanState::Partial);
 }
 
 TEST(ReplyScan, ErrorBitsStillMakeAGoodReply)
@@ -126,9 +126,9 @@ TEST(ReplyScan, ErrorBitsStillMakeAGoodReply)
 TEST(ReplyScan, ClassifiesWhatIsNotAGoodReply)
 {
     EXPECT_EQ(scan({}, READ_POSITION, 1, 2).state, ScanState::Nothing);
-    EXPECT_EQ(scan(Bytes(POSITION_512.begin(), POSITION_512.begin() + 5), READ_POSITION, 1, 2)
-                  .state,
-              ScanState::Partial);
+    EXPECT_EQ(
+        scan(Bytes(POSITION_512.begin(), POSITION_512.begin() + 5), READ_POSITION, 1, 2).state,
+        ScanState::Partial);
     EXPECT_EQ(scan({0x12, 0x34}, READ_POSITION, 1, 2).state, ScanState::Partial);
 
     Bytes bad_sum = POSITION_512;
@@ -152,6 +152,5 @@ TEST(Timing, ReplyTimeOuts)
     EXPECT_LT(kinetron::reply_timeout_us(1000000, 8, 8, 1, true), 6000);
     // Slowest speed, any latency a driver reports: one try stays inside 90 ms.
     for (int latency : {0, 1, 16, 255})
-        EXPECT_LT(kinetron::reply_timeout_us(2000000 / 256, 8, 8, latency, true), 90000)
-            << latency;
+        EXPECT_LT(kinetron::reply_timeout_us(2000000 / 256, 8, 8, latency, true), 90000) << latency;
 }

@@ -19,7 +19,7 @@ int master_speed(int master_fd);
 
 struct Heard {
     Bytes packet;
-    int speed = 0;  // line speed when its first byte could be read
+    int speed = 0; // line speed when its first byte could be read
 };
 
 class PtyPeer {

@@ -44,16 +44,14 @@ const char* const OPEN_HEAD = "In Test_OpenUSB().\n";
 // The log of a successful open and set-up of device 0, up to and including the purge.
 std::string setup_log(int latency_status = 0)
 {
-    return "FT_Open(0, &" + H + ") = 0\n" +
-           "FT_ResetDevice(" + H + ") = 0\n" +
-           "FT_SetDataCharacteristics(" + H + ", 8, 0, 0) = 0\n" +
-           "FT_SetFlowControl(" + H + ", 0, 0, 0) = 0\n" +
+    return "FT_Open(0, &" + H + ") = 0\n" + "FT_ResetDevice(" + H + ") = 0\n" +
+           "FT_SetDataCharacteristics(" + H + ", 8, 0, 0) = 0\n" + "FT_SetFlowControl(" + H +
+           ", 0, 0, 0) = 0\n" +
            (latency_status == 0 ? "FT_GetLatencyTimer(" + H + ", &16) = 0\n"
                                 : "FT_GetLatencyTimer(" + H + ", &0) = 4\n") +
-           "FT_SetLatencyTimer(" + H + ", 1) = 0\n" +
-           "FT_SetUSBParameters(" + H + ", 512, 0) = 0\n" +
-           "FT_SetTimeouts(" + H + ", 0, 0) = 0\n" +
-           "FT_Purge(" + H + ", 3) = 0\n";
+           "FT_SetLatencyTimer(" + H + ", 1) = 0\n" + "FT_SetUSBParameters(" + H +
+           ", 512, 0) = 0\n" + "FT_SetTimeouts(" + H + ", 0, 0) = 0\n" + "FT_Purge(" + H +
+           ", 3) = 0\n";
 }
 
 TEST(Linkprobe, OneDeviceListsOpensConfiguresAndClosesAtTheEnd)
@@ -61,8 +59,8 @@ TEST(Linkprobe, OneDeviceListsOpensConfiguresAndClosesAtTheEnd)
     ProbeRun run = run_probe("latency=7");
     EXPECT_EQ(run.status, 0);
     // The handle is printed whole: cut to 32 bits it would read 0x100.
-    EXPECT_EQ(run.out, std::string(LIST_HEAD) + "Number of USB devices is 1\n" + device_block(0, H) +
-                           OPEN_HEAD + "LatencyTimer was 7, now is 1\n" +
+    EXPECT_EQ(run.out, std::string(LIST_HEAD) + "Number of USB devices is 1\n" +
+                           device_block(0, H) + OPEN_HEAD + "LatencyTimer was 7, now is 1\n" +
                            "Succesfully opened the USB Device.\n");
     std::string log = "FT_CreateDeviceInfoList(&1) = 0\nFT_GetDeviceInfoList(list, &1) = 0\n" +
                       setup_log() + "FT_Close(" + H + ") = 0\n";
@@ -84,8 +82,8 @@ TEST(Linkprobe, FailedOpenMakesNoFurtherCall)
 {
     ProbeRun run = run_probe("fail=FT_Open");
     EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(run.out, std::string(LIST_HEAD) + "Number of USB devices is 1\n" + device_block(0, H) +
-                           OPEN_HEAD + "Error with FT_Open()\n");
+    EXPECT_EQ(run.out, std::string(LIST_HEAD) + "Number of USB devices is 1\n" +
+                           device_block(0, H) + OPEN_HEAD + "Error with FT_Open()\n");
     EXPECT_EQ(run.log, "FT_CreateDeviceInfoList(&1) = 0\nFT_GetDeviceInfoList(list, &1) = 0\n"
                        "FT_Open(0, &0x0) = 4\n");
 }
@@ -95,8 +93,8 @@ TEST(Linkprobe, TwoDevicesGiveTwoBlocksAndOnlyTheFirstIsOpened)
     ProbeRun run = run_probe("devices=2");
     EXPECT_EQ(run.status, 0);
     std::string second = sizeof(void*) > 4 ? "0xfa4e00000200" : "0xfa4e0200";
-    EXPECT_EQ(run.out, std::string(LIST_HEAD) + "Number of USB devices is 2\n" + device_block(0, H) +
-                           device_block(1, second) + OPEN_HEAD +
+    EXPECT_EQ(run.out, std::string(LIST_HEAD) + "Number of USB devices is 2\n" +
+                           device_block(0, H) + device_block(1, second) + OPEN_HEAD +
                            "LatencyTimer was 16, now is 1\nSuccesfully opened the USB Device.\n");
     EXPECT_EQ(run.log, "FT_CreateDeviceInfoList(&2) = 0\nFT_GetDeviceInfoList(list, &2) = 0\n" +
                            setup_log() + "FT_Close(" + H + ") = 0\n");
@@ -106,8 +104,8 @@ TEST(Linkprobe, FailedLatencyReadIsSilentAndTheSetUpGoesOn)
 {
     ProbeRun run = run_probe("fail=FT_GetLatencyTimer");
     EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(run.out, std::string(LIST_HEAD) + "Number of USB devices is 1\n" + device_block(0, H) +
-                           OPEN_HEAD + "Succesfully opened the USB Device.\n");
+    EXPECT_EQ(run.out, std::string(LIST_HEAD) + "Number of USB devices is 1\n" +
+                           device_block(0, H) + OPEN_HEAD + "Succesfully opened the USB Device.\n");
     EXPECT_EQ(run.log, "FT_CreateDeviceInfoList(&1) = 0\nFT_GetDeviceInfoList(list, &1) = 0\n" +
                            setup_log(4) + "FT_Close(" + H + ") = 0\n");
 }
@@ -116,18 +114,22 @@ TEST(Linkprobe, FailedLatencyReadIsSilentAndTheSetUpGoesOn)
 // no later call.
 TEST(Linkprobe, FailedSetUpStepClosesTheDeviceAndStops)
 {
-    const char* const steps[] = {"FT_ResetDevice", "FT_SetDataCharacteristics",
-                                 "FT_SetFlowControl", "FT_SetLatencyTimer",
-                                 "FT_SetUSBParameters", "FT_SetTimeouts", "FT_Purge"};
+    const char* const steps[] = {"FT_ResetDevice",
+                                 "FT_SetDataCharacteristics",
+                                 "FT_SetFlowControl",
+                                 "FT_SetLatencyTimer",
+                                 "FT_SetUSBParameters",
+                                 "FT_SetTimeouts",
+                                 "FT_Purge"};
     for (const char* step : steps) {
         SCOPED_TRACE(step);
         ProbeRun run = run_probe(std::string("fail=") + step);
         EXPECT_EQ(run.status, 0);
-        std::string latency_line =
-            std::string(step) == "FT_ResetDevice" || std::string(step) == "FT_SetDataCharacteristics" ||
-                    std::string(step) == "FT_SetFlowControl"
-                ? ""
-                : "LatencyTimer was 16, now is 1\n";
+        std::string latency_line = std::string(step) == "FT_ResetDevice" ||
+                                           std::string(step) == "FT_SetDataCharacteristics" ||
+                                           std::string(step) == "FT_SetFlowControl"
+                                       ? ""
+                                       : "LatencyTimer was 16, now is 1\n";
         EXPECT_EQ(run.out, std::string(LIST_HEAD) + "Number of USB devices is 1\n" +
                                device_block(0, H) + OPEN_HEAD + latency_line + "Error with " +
                                step + "()\n");

@@ -43,11 +43,10 @@ std::string parse(const char* line, const FrameHeader& header, FrameLine* frame,
     return testing::internal::GetCapturedStdout();
 }
 
-const char RECORDED[] =
-    "FILETYPE: AbsoluteSpeeds; AbsolutePositions\n"
-    "        1,  2,  3,\n"
-    "  16, [  0]512,[ 12]498,[rxT]rxT,\n"
-    "  31, [  0]512,[ 10]501,[  0]300,\n";
+const char RECORDED[] = "FILETYPE: AbsoluteSpeeds; AbsolutePositions\n"
+                        "        1,  2,  3,\n"
+                        "  16, [  0]512,[ 12]498,[rxT]rxT,\n"
+                        "  31, [  0]512,[ 10]501,[  0]300,\n";
 
 } // namespace
 
@@ -172,9 +171,9 @@ TEST(FrameFileReader, DroppedColumnsAndCounts)
     EXPECT_EQ(frame.positions[1], 700);
 
     parse("100, 500, 600, 700, 800\n", r.header, &frame);
-    EXPECT_EQ(frame.posListSize, 3);  // one above
+    EXPECT_EQ(frame.posListSize, 3); // one above
     parse("100, 500, 600\n", r.header, &frame);
-    EXPECT_EQ(frame.posListSize, 1);  // one below
+    EXPECT_EQ(frame.posListSize, 1); // one below
 
     parse("\n", r.header, &frame);
     EXPECT_EQ(frame.delay, FRAME_BLANK_DELAY);
@@ -201,7 +200,7 @@ TEST(FrameFileReader, SpeedScaling)
     EXPECT_EQ(frame.speeds[0], 20);
     EXPECT_EQ(frame.speeds[1], 15);
     EXPECT_EQ(frame.speeds[2], 15);
-    EXPECT_EQ(frame.speeds[3], -20);  // negatives are not raised
+    EXPECT_EQ(frame.speeds[3], -20); // negatives are not raised
     // A huge scale saturates rather than overflowing.
     parse("0 [1000]1 [0]1 [1]1 [2]1\n", r.header, &frame, 1e30f);
     EXPECT_EQ(frame.speeds[0], 2147483647);
@@ -215,7 +214,7 @@ TEST(FrameFileReader, RelativePositions)
     FrameLine frame;
     EXPECT_EQ(parse("10, -20, 5, 1000\n", r.header, &frame, 1.0f, starts), "");
     EXPECT_EQ(frame.positions[0], 480);
-    EXPECT_EQ(frame.positions[1], FRAME_BAD_VALUE);  // start unknown: no base
+    EXPECT_EQ(frame.positions[1], FRAME_BAD_VALUE); // start unknown: no base
     EXPECT_EQ(frame.positions[2], 2147483647);
     parse("10, abc, 0, 0\n", r.header, &frame, 1.0f, starts);
     EXPECT_EQ(frame.positions[0], FRAME_BAD_VALUE);
@@ -235,9 +234,9 @@ TEST(FrameFileReader, LineLengthAndLineEnds)
     ASSERT_TRUE(read_text_line(source.file, line));
     EXPECT_EQ(std::string(line), "\n");
     ASSERT_TRUE(read_text_line(source.file, line));
-    EXPECT_EQ(std::string(line), std::string(998, '3') + "\n");  // CR does not count
+    EXPECT_EQ(std::string(line), std::string(998, '3') + "\n"); // CR does not count
     ASSERT_TRUE(read_text_line(source.file, line));
-    EXPECT_EQ(std::string(line), "a\rb\n");  // a lone CR stays
+    EXPECT_EQ(std::string(line), "a\rb\n"); // a lone CR stays
     ASSERT_TRUE(read_text_line(source.file, line));
     EXPECT_EQ(std::string(line), "last");
     EXPECT_FALSE(read_text_line(source.file, line));

@@ -13,9 +13,9 @@ using namespace posetape_test;
 namespace {
 
 struct SyncWrite {
-    int length;    // the packet's length field
+    int length; // the packet's length field
     int address;
-    std::vector<std::pair<int, int>> entries;  // id, value
+    std::vector<std::pair<int, int>> entries; // id, value
 };
 
 // Every SYNC_WRITE of the trace, decoded from the raw bytes it shows.
@@ -66,8 +66,7 @@ TEST(PosetapePackets, PlaybackSendsOnePacketPerRegisterAndFrame)
                                                  "1 2 3\n"
                                                  "10, [100]0,[2000]1024,[rxT]-9999\n"
                                                  "10, [20]100,[30]200,[40]300\n");
-    harness::RunResult r =
-        run_piped({"PLAY", path, "0", "31", "35", "1", "77"}, {sim.env()});
+    harness::RunResult r = run_piped({"PLAY", path, "0", "31", "35", "1", "77"}, {sim.env()});
     ASSERT_EQ(r.status, 0) << r.output;
     std::vector<SyncWrite> packets = trace_after(sim);
     ASSERT_EQ(packets.size(), 7u) << sim.trace();
@@ -102,7 +101,8 @@ TEST(PosetapePackets, RelativeMovesOfAnUnreadServoAreLeftOut)
 {
     harness::Servosim sim("ids=1-2,pos=500", true);
     ASSERT_FALSE(sim.device().empty());
-    std::string path = write_file("relative.csv", "FILETYPE: RelativePositions\n1 2 3\n10, 5, -5, 7\n");
+    std::string path =
+        write_file("relative.csv", "FILETYPE: RelativePositions\n1 2 3\n10, 5, -5, 7\n");
     harness::RunResult r = run_piped({"PLAY", path}, {sim.env()});
     EXPECT_EQ(r.status, 0);
     EXPECT_NE(r.output.find("Found Delay of 10 for Positions: 505,495,-9999.\n"
@@ -113,8 +113,8 @@ TEST(PosetapePackets, RelativeMovesOfAnUnreadServoAreLeftOut)
         << r.output;
     std::vector<SyncWrite> packets = trace_after(sim);
     ASSERT_EQ(packets.size(), 4u) << sim.trace();
-    EXPECT_EQ(packets[0].entries, (Entries{{1, 500}, {2, 500}}));  // start hold
-    EXPECT_EQ(packets[2].entries, (Entries{{1, 505}, {2, 495}}));  // the move
+    EXPECT_EQ(packets[0].entries, (Entries{{1, 500}, {2, 500}})); // start hold
+    EXPECT_EQ(packets[2].entries, (Entries{{1, 505}, {2, 495}})); // the move
 }
 
 TEST(PosetapePackets, RecordingPlaysBackOnTheSameChain)

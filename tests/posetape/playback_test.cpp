@@ -9,14 +9,13 @@ using namespace posetape_test;
 
 namespace {
 
-const char RECORDED[] =
-    "FILETYPE: AbsoluteSpeeds; AbsolutePositions\n"
-    "        1,  2,  3,\n"
-    "  16, [  0]512,[ 12]498,[rxT]rxT,\n"
-    "  31, [  0]512,[ 10]501,[  0]300,\n";
+const char RECORDED[] = "FILETYPE: AbsoluteSpeeds; AbsolutePositions\n"
+                        "        1,  2,  3,\n"
+                        "  16, [  0]512,[ 12]498,[rxT]rxT,\n"
+                        "  31, [  0]512,[ 10]501,[  0]300,\n";
 
-std::string play_head(const std::string& path, const std::string& typeLine,
-                      const std::string& ids, int speed = 50, const std::string& echoLine = "")
+std::string play_head(const std::string& path, const std::string& typeLine, const std::string& ids,
+                      int speed = 50, const std::string& echoLine = "")
 {
     return USAGE + "Playing '" + path + "'.\n" + (echoLine.empty() ? echo(path) : echoLine) +
            OPENED + "Opened file '" + path + "' for reading positions.\n" + typeLine + "\n" +
@@ -40,18 +39,18 @@ TEST(PosetapePlay, RecordedFileWithFailedValues)
     std::string path = write_file("walk.csv", RECORDED);
     harness::RunResult r = play({path});
     const std::string bad = "Warning: Found a bad Motor value of 'rxT' in file '" + path + "'!\n";
-    EXPECT_EQ(r.output,
-              play_head(path, "FILETYPE: AbsoluteSpeeds; AbsolutePositions", "1, 2, 3") + bad + bad +
-                  "Found Delay of 16 for Positions: 512,498,-9999.\n"
-                  "Setting the motor speeds.  Moving the motors\n"
-                  "Set motor [1] position to 512.\n"
-                  "Set motor [2] position to 498.[####ms].\n"
-                  "Found Delay of 31 for Positions: 512,501,300.\n"
-                  "Setting the motor speeds.  Moving the motors\n"
-                  "Set motor [1] position to 512.\n"
-                  "Set motor [2] position to 501.\n"
-                  "Set motor [3] position to 300.[####ms].\n"
-                  "Resetting the desired motor speeds to 50.\n");
+    EXPECT_EQ(r.output, play_head(path, "FILETYPE: AbsoluteSpeeds; AbsolutePositions", "1, 2, 3") +
+                            bad + bad +
+                            "Found Delay of 16 for Positions: 512,498,-9999.\n"
+                            "Setting the motor speeds.  Moving the motors\n"
+                            "Set motor [1] position to 512.\n"
+                            "Set motor [2] position to 498.[####ms].\n"
+                            "Found Delay of 31 for Positions: 512,501,300.\n"
+                            "Setting the motor speeds.  Moving the motors\n"
+                            "Set motor [1] position to 512.\n"
+                            "Set motor [2] position to 501.\n"
+                            "Set motor [3] position to 300.[####ms].\n"
+                            "Resetting the desired motor speeds to 50.\n");
     EXPECT_EQ(r.status, 0);
 
     // Recorded speeds not wanted: parsed, never sent.
@@ -81,8 +80,8 @@ TEST(PosetapePlay, PositionsOnlyFileSendsNoSpeeds)
 TEST(PosetapePlay, RefusedFilesEndWithStatusOne)
 {
     // A blank line among the frame lines: no speed reset follows.
-    std::string blank =
-        write_file("blank.csv", "FILETYPE: AbsolutePositions\n1, 2, 3\n10, 1, 2, 3\n\n10, 1, 2, 3\n");
+    std::string blank = write_file(
+        "blank.csv", "FILETYPE: AbsolutePositions\n1, 2, 3\n10, 1, 2, 3\n\n10, 1, 2, 3\n");
     harness::RunResult r = play({blank});
     std::string expected = play_head(blank, "FILETYPE: AbsolutePositions", "1, 2, 3") +
                            "Found Delay of 10 for Positions: 1,2,3.\n"
@@ -159,7 +158,7 @@ TEST(PosetapePlay, DelayFactorStretchesThePauses)
                                                 "1000, 500\n1000, 510\n1000, 520\n");
     struct Case {
         const char* factor;
-        int low, high;  // wide: the machine may be busy
+        int low, high; // wide: the machine may be busy
     };
     for (const Case& c : {Case{"0.5", 500, 900}, Case{"2", 2000, 2900}}) {
         harness::RunResult r = harness::run(

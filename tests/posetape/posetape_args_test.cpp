@@ -15,7 +15,8 @@ TEST(PosetapeArgs, NoArgumentsEchoesDefaultsAndRefuses)
 TEST(PosetapeArgs, UnknownModeWordEndsBeforeTheEcho)
 {
     harness::RunResult r = harness::run(posetape_args({"RECORD", "walk.csv"}), {sim_env()});
-    EXPECT_EQ(r.output, USAGE + "ERROR: Unknown program mode 'RECORD'. Choose either REC or PLAY!\n");
+    EXPECT_EQ(r.output,
+              USAGE + "ERROR: Unknown program mode 'RECORD'. Choose either REC or PLAY!\n");
     EXPECT_EQ(r.status, 1);
 }
 
@@ -54,27 +55,25 @@ TEST(PosetapeArgs, EachRefusedArgument)
 TEST(PosetapeArgs, AcceptedValuesAndFailedOpen)
 {
     // The adapter does not open: reported, and not a success.
-    harness::RunResult r = run_piped(
-        {"play", "w.csv", "1", "18", "1", "2", "100", "no"},
-        {"KINETRON_DEVICE=/nonexistent/kinetron-line"});
+    harness::RunResult r = run_piped({"play", "w.csv", "1", "18", "1", "2", "100", "no"},
+                                     {"KINETRON_DEVICE=/nonexistent/kinetron-line"});
     EXPECT_EQ(r.output, USAGE + "Playing 'w.csv'.\n" + echo("w.csv", 1, 18, 1, "2.00") +
                             "Failed to open USB2Kinetron!\n");
     EXPECT_EQ(r.status, 1);
 
     harness::RunResult rec = run_piped({"Rec", "w.csv", "0", "0", "0", "yes"},
-                                          {"KINETRON_DEVICE=/nonexistent/kinetron-line"});
+                                       {"KINETRON_DEVICE=/nonexistent/kinetron-line"});
     EXPECT_EQ(rec.output, USAGE + "Recording to 'w.csv'.\n" + echo("w.csv", 0, 0, 0) +
                               "Failed to open USB2Kinetron!\n");
     for (const char* no : {"0", "no", "2", "on"}) {
         harness::RunResult off = run_piped({"REC", "w.csv", "0", "0", "0", no},
-                                              {"KINETRON_DEVICE=/nonexistent/kinetron-line"});
+                                           {"KINETRON_DEVICE=/nonexistent/kinetron-line"});
         EXPECT_NE(off.output.find("<waitToRecord=0>"), std::string::npos) << no;
     }
 
     // A factor of 0 and the largest values are accepted.
-    harness::RunResult edge = run_piped(
-        {"PLAY", "w.csv", "255", "255", "255", "0", "1000"},
-        {"KINETRON_DEVICE=/nonexistent/kinetron-line"});
+    harness::RunResult edge = run_piped({"PLAY", "w.csv", "255", "255", "255", "0", "1000"},
+                                        {"KINETRON_DEVICE=/nonexistent/kinetron-line"});
     EXPECT_EQ(edge.output, USAGE + "Playing 'w.csv'.\n" + echo("w.csv", 255, 255, 255, "0.00") +
                                "Failed to open USB2Kinetron!\n");
 }

@@ -3,8 +3,8 @@
 #ifndef POSETAPE_COMMON_H
 #define POSETAPE_COMMON_H
 
-#include <fstream>
 #include <cctype>
+#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -68,7 +68,8 @@ inline std::vector<std::string> lines_of(const std::string& text)
 // Finds the next measured time "[  47ms]" at or after `from`; its value goes to *ms.
 inline std::size_t find_time(const std::string& text, std::size_t from, std::size_t* end, int* ms)
 {
-    for (std::size_t at = text.find('[', from); at != std::string::npos; at = text.find('[', at + 1)) {
+    for (std::size_t at = text.find('[', from); at != std::string::npos;
+         at = text.find('[', at + 1)) {
         std::size_t p = at + 1;
         while (p < text.size() && text[p] == ' ')
             ++p;

@@ -54,8 +54,8 @@ TEST(PosetapeRec, SearchPromptAndEscAtThePrompt)
     std::string path = harness::temp_dir() + "/rec.csv";
     PtySession s;
     start_rec(s, {path}, "ids=1-3");
-    std::string expected = rec_head(path, echo(path)) + ".XXX" + std::string(28, '.') + "\n" +
-                           found(3) + PROMPT;
+    std::string expected =
+        rec_head(path, echo(path)) + ".XXX" + std::string(28, '.') + "\n" + found(3) + PROMPT;
     ASSERT_TRUE(s.wait_for(PROMPT)) << s.output();
     EXPECT_EQ(s.output(), expected);
     std::size_t m = s.mark();
@@ -126,7 +126,7 @@ TEST(PosetapeRec, TableHeadEverySixtyFramesAndTheFileEndsWithACompleteLine)
         rest.erase(0, next.size());
     }
     EXPECT_GE(rows, 65);
-    EXPECT_EQ(rest, "\n");  // ESC ends after a complete row
+    EXPECT_EQ(rest, "\n"); // ESC ends after a complete row
 
     std::vector<std::string> lines = lines_of(read_file(path));
     ASSERT_EQ(static_cast<int>(lines.size()), rows + 2);

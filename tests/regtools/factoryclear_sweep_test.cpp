@@ -13,8 +13,8 @@ TEST(Factoryclear, FullSweepCoversBaud0To254)
     ASSERT_EQ(s.wait_exit(120000), 0);
     std::string expected = "Succeed to open USB2Kinetron!\n";
     for (int n = 0; n <= 254; ++n)
-        expected += "Trying at baudrate " + std::to_string(n) + " (" + std::to_string(2000000 / (n + 1)) +
-                    "bps): " + regtools::repeat(".", 20) + "\n";
+        expected += "Trying at baudrate " + std::to_string(n) + " (" +
+                    std::to_string(2000000 / (n + 1)) + "bps): " + regtools::repeat(".", 20) + "\n";
     expected += "Finished reseting motor 254 to factory defaults.\n";
     EXPECT_EQ(s.output_since(mark), expected);
 }

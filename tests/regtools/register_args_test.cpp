@@ -22,7 +22,8 @@ void check_edges(const std::vector<Edge>& edges)
 {
     for (const Edge& e : edges) {
         std::string line = e.tool;
-        for (const std::string& a : e.args) line += " " + a;
+        for (const std::string& a : e.args)
+            line += " " + a;
         harness::RunResult r = run_tool(e.tool, e.args);
         bool opened = r.output.find(OPENED) != std::string::npos;
         if (e.accepted) {
@@ -31,7 +32,8 @@ void check_edges(const std::vector<Edge>& edges)
         } else {
             EXPECT_EQ(r.status, 1) << line;
             EXPECT_FALSE(opened) << line;
-            EXPECT_EQ(r.output.substr(r.output.find("\n", r.output.find("current: "))), "\nbad args!\n")
+            EXPECT_EQ(r.output.substr(r.output.find("\n", r.output.find("current: "))),
+                      "\nbad args!\n")
                 << line;
         }
     }
@@ -45,10 +47,9 @@ TEST(RegisterTools, NoArgumentsEchoMinusOneAndFail)
               "bad args!\n");
     harness::RunResult r = run_tool("regword", {});
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.output,
-              "usage: regword <id> <baudnum> <offsetAddr> [<wordValue>]\n"
-              "current: regword <id=-1> <baudnum=-1> <offsetAddr=-1> [<wordValue=-1>]\n"
-              "bad args!\n");
+    EXPECT_EQ(r.output, "usage: regword <id> <baudnum> <offsetAddr> [<wordValue>]\n"
+                        "current: regword <id=-1> <baudnum=-1> <offsetAddr=-1> [<wordValue=-1>]\n"
+                        "bad args!\n");
 }
 
 TEST(RegisterTools, RangeEdges)
@@ -89,9 +90,15 @@ TEST(OtherTools, RejectedCommandLinesStopBeforeTheAdapter)
         {"factoryclear", {}, clear + "bad args!\n"},
         {"factoryclear", {"255"}, clear + "bad args!\n"},
         {"factoryclear", {"1", "256"}, clear + "bad args!\n"},
-        {"linkspeed", {"1", "0", "1"}, link + "current: linkspeed <id=1> <old=0> <new=1>\nbad args!\n"},
-        {"linkspeed", {"1", "1", "0"}, link + "current: linkspeed <id=1> <old=1> <new=0>\nbad args!\n"},
-        {"linkspeed", {"256", "1", "1"}, link + "current: linkspeed <id=256> <old=1> <new=1>\nbad args!\n"},
+        {"linkspeed",
+         {"1", "0", "1"},
+         link + "current: linkspeed <id=1> <old=0> <new=1>\nbad args!\n"},
+        {"linkspeed",
+         {"1", "1", "0"},
+         link + "current: linkspeed <id=1> <old=1> <new=0>\nbad args!\n"},
+        {"linkspeed",
+         {"256", "1", "1"},
+         link + "current: linkspeed <id=256> <old=1> <new=1>\nbad args!\n"},
     };
     for (const Case& c : cases) {
         harness::RunResult r = run_tool(c.tool, c.args);

@@ -14,11 +14,11 @@ TEST(RegisterTools, ReadOnlyRunShowsOneReadingThenN)
 {
     harness::RunResult r = run_tool("regbyte", {"3", "35", "3"}, "sim:ids=3");
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.output,
-              "usage: regbyte <id> <baudnum> <offsetAddr> [<byteValue>]\n"
-              "current: regbyte <id=3> <baudnum=35> <offsetAddr=3> [<byteValue=-1>]\n"
-              "Succeed to open USB2Kinetron!\n"
-              "Original BYTE value at addr 3, motor 3, baud 35:   3 \n" + now_line("  3 ", 5));
+    EXPECT_EQ(r.output, "usage: regbyte <id> <baudnum> <offsetAddr> [<byteValue>]\n"
+                        "current: regbyte <id=3> <baudnum=35> <offsetAddr=3> [<byteValue=-1>]\n"
+                        "Succeed to open USB2Kinetron!\n"
+                        "Original BYTE value at addr 3, motor 3, baud 35:   3 \n" +
+                            now_line("  3 ", 5));
     // An explicit -1 is the same read-only run.
     r = run_tool("regword", {"3", "35", "0", "-1"}, "sim:ids=3");
     EXPECT_EQ(r.status, 0);
@@ -60,7 +60,8 @@ TEST(RegisterTools, AbsentServoShowsItsResultText)
 TEST(Holdswitch, SingleMotorPrintsTwentyReadingsWithoutLineFeed)
 {
     const std::string head = "usage: holdswitch [<id> <baudnum> <0|1>]\nsetting motor 4 ";
-    const std::string opened = "Succeed to open USB2Kinetron!\nSetting Torque mode many times ...\n";
+    const std::string opened =
+        "Succeed to open USB2Kinetron!\nSetting Torque mode many times ...\n";
     harness::RunResult r = run_tool("holdswitch", {"4", "35", "1"}, "sim:ids=4");
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.output, head + "ON\n" + opened + repeat("1 ", 20));
@@ -103,10 +104,11 @@ TEST(Linkspeed, CyclesAtTheOldSpeedAndTheServoMovesToTheNew)
     // The first cycle already finds nobody at 35 after its write. (The in-process chain
     // starts afresh at every opening, so only its first cycle tells.)
     std::string out = two_linkspeed_cycles("sim:ids=1@35");
-    EXPECT_EQ(out.substr(0, out.find("Succeed", out.find("Trying again"))),
-              "usage: linkspeed <id> <old_baudnum> <new_baudnum>\n"
-              "current: linkspeed <id=1> <old=35> <new=1>\n"
-              "Succeed to open USB2Kinetron!\nOld Baud Rate: 35\nNew Baud Rate: -1\nTrying again ...\n");
+    EXPECT_EQ(
+        out.substr(0, out.find("Succeed", out.find("Trying again"))),
+        "usage: linkspeed <id> <old_baudnum> <new_baudnum>\n"
+        "current: linkspeed <id=1> <old=35> <new=1>\n"
+        "Succeed to open USB2Kinetron!\nOld Baud Rate: 35\nNew Baud Rate: -1\nTrying again ...\n");
 
     harness::Servosim sim("ids=1@35");
     ASSERT_FALSE(sim.device().empty());
@@ -114,7 +116,8 @@ TEST(Linkspeed, CyclesAtTheOldSpeedAndTheServoMovesToTheNew)
     // Every later cycle still talks at 35, where nobody answers any more.
     EXPECT_NE(out.find("Trying again ...\nSucceed to open USB2Kinetron!\nOld Baud Rate: -1\n"
                        "New Baud Rate: -1\nTrying again ...\n"),
-              std::string::npos) << out;
+              std::string::npos)
+        << out;
     EXPECT_EQ(settled_reading(sim, "1", "1", "4"), now_line("  1 ", 5));
     std::string at_old = run_tool("regbyte", {"1", "35", "4"}, sim.device()).output;
     EXPECT_EQ(at_old.substr(at_old.find("Now: ")), now_line("rxT ", 5));
@@ -129,7 +132,8 @@ namespace {
 TEST(Linkspeed, CyclesReachAPipeBeforeTheToolIsStopped)
 {
     harness::Process p;
-    ASSERT_TRUE(p.start({harness::bin_path("linkspeed"), "1", "35", "1"}, {"KINETRON_DEVICE=sim:ids=1@35"}));
+    ASSERT_TRUE(p.start({harness::bin_path("linkspeed"), "1", "35", "1"},
+                        {"KINETRON_DEVICE=sim:ids=1@35"}));
     EXPECT_TRUE(p.wait_for_stdout("Trying again ...\n", 2500)) << p.stdout_text();
     p.signal(SIGTERM);
     EXPECT_EQ(p.wait_exit(), 128 + SIGTERM);

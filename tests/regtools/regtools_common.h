@@ -15,7 +15,8 @@ namespace regtools {
 inline const char* const TRACE_PACKET = "-> ";
 inline const char* const TRACE_AT_35 = "-> 55555 bps  ";
 inline const char* const TRACE_AT_1 = "-> 1000000 bps  ";
-inline const char* const TRACE_BROADCAST_TORQUE_OFF = "WRITE id 254 (broadcast)  address 24  values 00  [";
+inline const char* const TRACE_BROADCAST_TORQUE_OFF =
+    "WRITE id 254 (broadcast)  address 24  values 00  [";
 
 // Runs bin/<tool> with args under a terminal against the given device.
 inline harness::RunResult run_tool(const std::string& tool, const std::vector<std::string>& args,
@@ -29,7 +30,8 @@ inline harness::RunResult run_tool(const std::string& tool, const std::vector<st
 inline std::string repeat(const std::string& text, int times)
 {
     std::string out;
-    for (int i = 0; i < times; ++i) out += text;
+    for (int i = 0; i < times; ++i)
+        out += text;
     return out;
 }
 
@@ -40,8 +42,10 @@ inline int count_lines_with(const std::string& trace, const std::string& needle)
     std::size_t start = 0;
     while (start < trace.size()) {
         std::size_t end = trace.find('\n', start);
-        if (end == std::string::npos) end = trace.size();
-        if (trace.substr(start, end - start).find(needle) != std::string::npos) ++count;
+        if (end == std::string::npos)
+            end = trace.size();
+        if (trace.substr(start, end - start).find(needle) != std::string::npos)
+            ++count;
         start = end + 1;
     }
     return count;
@@ -51,19 +55,23 @@ inline int count_lines_with(const std::string& trace, const std::string& needle)
 // where a busy machine can make every try of a read miss its deadline now and then, so a
 // reading that shows failure texts is taken again, up to three runs.
 inline std::string settled_reading(const harness::Servosim& sim, const std::string& id,
-                            const std::string& baudnum, const std::string& addr)
+                                   const std::string& baudnum, const std::string& addr)
 {
     std::string line;
     for (int run = 0; run < 3; ++run) {
         std::string out = run_tool("regbyte", {id, baudnum, addr}, sim.device()).output;
         std::size_t at = out.find("Now: ");
         line = at == std::string::npos ? out : out.substr(at);
-        if (line.find("rx") == std::string::npos && line.find("tx") == std::string::npos) break;
+        if (line.find("rx") == std::string::npos && line.find("tx") == std::string::npos)
+            break;
     }
     return line;
 }
 
-inline std::string now_line(const std::string& reading, int count) { return "Now: " + repeat(reading, count) + "\n"; }
+inline std::string now_line(const std::string& reading, int count)
+{
+    return "Now: " + repeat(reading, count) + "\n";
+}
 
 } // namespace regtools
 

@@ -22,12 +22,13 @@ std::string prompt(int id)
 }
 
 // Runs a tool on the in-process chain with its packet trace on standard error.
-int run_traced(harness::Process& p, const std::vector<std::string>& args, const std::string& options,
-               const std::string& keys = "")
+int run_traced(harness::Process& p, const std::vector<std::string>& args,
+               const std::string& options, const std::string& keys = "")
 {
     std::vector<std::string> argv{harness::bin_path(args[0])};
     argv.insert(argv.end(), args.begin() + 1, args.end());
-    if (!p.start(argv, {"KINETRON_DEVICE=sim:" + options + (options.empty() ? "" : ",") + "trace"}, keys))
+    if (!p.start(argv, {"KINETRON_DEVICE=sim:" + options + (options.empty() ? "" : ",") + "trace"},
+                 keys))
         return -1;
     return p.wait_exit(20000);
 }
@@ -44,7 +45,8 @@ TEST(Holdswitch, AllMotorsAlternatesBroadcastWritesAt35And1)
         at = trace.find(TRACE_BROADCAST_TORQUE_OFF, at);
         ASSERT_NE(at, std::string::npos);
         std::size_t line = trace.rfind('\n', at) + 1;
-        EXPECT_NE(trace.substr(line, at - line).find(i % 2 ? TRACE_AT_1 : TRACE_AT_35), std::string::npos)
+        EXPECT_NE(trace.substr(line, at - line).find(i % 2 ? TRACE_AT_1 : TRACE_AT_35),
+                  std::string::npos)
             << trace.substr(line, at - line + 40);
         ++at;
     }
@@ -55,7 +57,8 @@ TEST(Factoryclear, AnyOtherKeyDoesNothing)
     for (const char* key : {"n", "\n", "x"}) {
         harness::Process p;
         EXPECT_EQ(run_traced(p, {"factoryclear", "254", "255"}, "", key), 0);
-        EXPECT_EQ(p.stdout_text(), CLEAR_USAGE + prompt(254) + "Nothing was done to the motor. Have a nice day.\n");
+        EXPECT_EQ(p.stdout_text(),
+                  CLEAR_USAGE + prompt(254) + "Nothing was done to the motor. Have a nice day.\n");
         EXPECT_EQ(count_lines_with(p.stderr_text(), TRACE_PACKET), 0) << p.stderr_text();
     }
 }
@@ -88,8 +91,11 @@ TEST(Factoryclear, SweepStartsAtBaud0WithTwentyDotsALine)
     std::string out = s.output_since(mark);
     EXPECT_EQ(out.substr(0, out.find("Trying at baudrate 2")),
               "Succeed to open USB2Kinetron!\n"
-              "Trying at baudrate 0 (2000000bps): " + repeat(".", 20) + "\n"
-              "Trying at baudrate 1 (1000000bps): " + repeat(".", 20) + "\n");
+              "Trying at baudrate 0 (2000000bps): " +
+                  repeat(".", 20) +
+                  "\n"
+                  "Trying at baudrate 1 (1000000bps): " +
+                  repeat(".", 20) + "\n");
 }
 
 } // namespace

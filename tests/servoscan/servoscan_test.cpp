@@ -10,7 +10,9 @@ namespace {
 
 const std::string USAGE = "usage: servoscan [all | <baudnum> ...]\n";
 
-harness::Process& start(harness::Process& p, const std::vector<std::string>& args, const std::string& device) {
+harness::Process& start(harness::Process& p, const std::vector<std::string>& args,
+                        const std::string& device)
+{
     std::vector<std::string> argv{harness::bin_path("servoscan")};
     argv.insert(argv.end(), args.begin(), args.end());
     p.start(argv, {"KINETRON_DEVICE=" + device});
@@ -19,23 +21,24 @@ harness::Process& start(harness::Process& p, const std::vector<std::string>& arg
 
 } // namespace
 
-TEST(Servoscan, ListsEachServoAtItsOwnBaudNumberOnly) {
+TEST(Servoscan, ListsEachServoAtItsOwnBaudNumberOnly)
+{
     harness::Process p;
     start(p, {"35", "1"}, "sim:ids=3@35+7@1");
     ASSERT_EQ(p.wait_exit(30000), 0) << p.stderr_text();
     std::string out = p.stdout_text();
-    std::regex expected(
-        "usage: servoscan \\[all \\| <baudnum> \\.\\.\\.\\]\n"
-        "baud  35 \\(  55555 bps\\): 1 found\n"
-        "baud   1 \\(1000000 bps\\): 1 found\n"
-        "baud     bps  id  model  fw   pos  temp  volts\n"
-        "   1 1000000   7     12  24   512 +\\d+ +\\d+\\.\\d\n"
-        "  35   55555   3     12  24   512 +\\d+ +\\d+\\.\\d\n"
-        "Found 2 servos\\.\n");
+    std::regex expected("usage: servoscan \\[all \\| <baudnum> \\.\\.\\.\\]\n"
+                        "baud  35 \\(  55555 bps\\): 1 found\n"
+                        "baud   1 \\(1000000 bps\\): 1 found\n"
+                        "baud     bps  id  model  fw   pos  temp  volts\n"
+                        "   1 1000000   7     12  24   512 +\\d+ +\\d+\\.\\d\n"
+                        "  35   55555   3     12  24   512 +\\d+ +\\d+\\.\\d\n"
+                        "Found 2 servos\\.\n");
     EXPECT_TRUE(std::regex_match(out, expected)) << out;
 }
 
-TEST(Servoscan, TwoServosSharingAnIdAtDifferentSpeedsAreBothListed) {
+TEST(Servoscan, TwoServosSharingAnIdAtDifferentSpeedsAreBothListed)
+{
     harness::Process p;
     start(p, {"1", "35"}, "sim:ids=5@35+5@1");
     ASSERT_EQ(p.wait_exit(30000), 0) << p.stderr_text();
@@ -45,7 +48,8 @@ TEST(Servoscan, TwoServosSharingAnIdAtDifferentSpeedsAreBothListed) {
     EXPECT_NE(out.find("Found 2 servos.\n"), std::string::npos) << out;
 }
 
-TEST(Servoscan, EmptyBusBadArgumentsAndMissingAdapterEndWithStatusOne) {
+TEST(Servoscan, EmptyBusBadArgumentsAndMissingAdapterEndWithStatusOne)
+{
     {
         harness::Process p;
         start(p, {"9"}, "sim");
@@ -76,7 +80,8 @@ TEST(Servoscan, EmptyBusBadArgumentsAndMissingAdapterEndWithStatusOne) {
     }
 }
 
-TEST(Servoscan, EscapeStopsTheScanAndShowsWhatWasFound) {
+TEST(Servoscan, EscapeStopsTheScanAndShowsWhatWasFound)
+{
     harness::PtySession s;
     ASSERT_TRUE(s.start({harness::bin_path("servoscan"), "all"}, {"KINETRON_DEVICE=sim:ids=4@0"}));
     ASSERT_TRUE(s.wait_for("baud   0 (2000000 bps): 1 found\n", 30000)) << s.output();

@@ -14,25 +14,30 @@
 
 namespace {
 
-bool open_bus(const std::string& device, int baud) {
+bool open_bus(const std::string& device, int baud)
+{
     setenv("KINETRON_DEVICE", device.c_str(), 1);
-    if (!bus_open()) return false;
+    if (!bus_open())
+        return false;
     bus_change_baud(baud);
     return true;
 }
 
 // A read that a busy machine may delay past the time-out is tried again.
-int read_byte(int id, int address) {
+int read_byte(int id, int address)
+{
     for (int i = 0; i < 10; ++i) {
         int value = bus_read_byte(id, address);
-        if (bus_result() == 1) return value;
+        if (bus_result() == 1)
+            return value;
     }
     return -1;
 }
 
 } // namespace
 
-TEST(Servosim, LinkPointsAtTheSlaveUntilTerminated) {
+TEST(Servosim, LinkPointsAtTheSlaveUntilTerminated)
+{
     const std::string link = harness::temp_dir() + "/servo-line";
     harness::Process sim;
     ASSERT_TRUE(sim.start({harness::bin_path("servosim"), "ids=3", "--link", link}));
@@ -54,7 +59,8 @@ TEST(Servosim, LinkPointsAtTheSlaveUntilTerminated) {
     EXPECT_NE(lstat(link.c_str(), &info), 0) << "the link is gone";
 }
 
-TEST(Servosim, ServesClientsOneAfterAnotherWithState) {
+TEST(Servosim, ServesClientsOneAfterAnotherWithState)
+{
     harness::Servosim sim("ids=4");
     ASSERT_FALSE(sim.device().empty());
     for (int client = 0; client < 6; ++client) {
@@ -67,10 +73,11 @@ TEST(Servosim, ServesClientsOneAfterAnotherWithState) {
     EXPECT_EQ(sim.process().wait_exit(), 0);
 }
 
-TEST(Servosim, TraceDecodesPacketsAndReplies) {
+TEST(Servosim, TraceDecodesPacketsAndReplies)
+{
     harness::Servosim sim("ids=1-2,drop=0", true);
     ASSERT_FALSE(sim.device().empty());
-    ASSERT_TRUE(open_bus(sim.device(), 1));  // nobody at 1 Mbps: no reply
+    ASSERT_TRUE(open_bus(sim.device(), 1)); // nobody at 1 Mbps: no reply
     bus_read_word(1, 36);
     bus_change_baud(35);
     EXPECT_EQ(read_byte(2, 3), 2);
@@ -82,7 +89,8 @@ TEST(Servosim, TraceDecodesPacketsAndReplies) {
         "   no servo listens at this speed and id\n",
         "-> 55555 bps  READ id 2  address 3  count 1  [FF FF 02 04 02 03 01 F3]\n"
         "<- id 2  err 0x00 (none)  data 02  [FF FF 02 03 00 02 F8]\n",
-        "-> 55555 bps  WRITE id 1  address 30  values 00 02 (word 512)  [FF FF 01 05 03 1E 00 02 D6]\n"
+        "-> 55555 bps  WRITE id 1  address 30  values 00 02 (word 512)  [FF FF 01 05 03 1E 00 02 "
+        "D6]\n"
         "<- id 1  err 0x00 (none)  [FF FF 01 02 00 FC]\n",
         "<- id 1  err 0x08 (range)  data 00  [FF FF 01 03 08 00 F3]\n",
     };
@@ -91,7 +99,8 @@ TEST(Servosim, TraceDecodesPacketsAndReplies) {
     }
 }
 
-TEST(Servosim, RefusesBadOptionsAndStall) {
+TEST(Servosim, RefusesBadOptionsAndStall)
+{
     for (const char* options : {"ids=0-254", "stall=1", "speed=9"}) {
         harness::Process sim;
         ASSERT_TRUE(sim.start({harness::bin_path("servosim"), options}));

@@ -28,7 +28,8 @@ enum Way { IN_PROCESS, OVER_PTY };
 class Check {
 public:
     template <typename A, typename B>
-    void equal(const A& actual, const B& expected, const std::string& what) {
+    void equal(const A& actual, const B& expected, const std::string& what)
+    {
         if (failure_.empty() && !(actual == expected)) {
             std::ostringstream text;
             text << what << ": got " << actual << ", expected " << expected;
@@ -45,22 +46,26 @@ private:
 class SimBus : public ::testing::TestWithParam<Way> {
 protected:
     // Opens the bus on a chain with these options at baud number `baud`.
-    bool open(const std::string& options, int baud = 35) {
+    bool open(const std::string& options, int baud = 35)
+    {
         std::string device = "sim:" + options;
         if (GetParam() == OVER_PTY) {
             servosim_.reset(new harness::Servosim(options));
             device = servosim_->device();
-            if (device.empty()) return false;
+            if (device.empty())
+                return false;
         }
         setenv("KINETRON_DEVICE", device.c_str(), 1);
-        if (!bus_open()) return false;
+        if (!bus_open())
+            return false;
         bus_change_baud(baud);
         return true;
     }
     void TearDown() override { bus_close(); }
 
     // Runs `scenario` on a fresh chain: once in the process, up to three times over servosim.
-    void run(const std::string& options, const std::function<void(Check&)>& scenario) {
+    void run(const std::string& options, const std::function<void(Check&)>& scenario)
+    {
         const int runs = GetParam() == IN_PROCESS ? 1 : 3;
         std::string failure;
         for (int i = 0; i < runs; ++i) {
@@ -71,7 +76,8 @@ protected:
             }
             scenario(check);
             bus_close();
-            if (check.ok()) return;
+            if (check.ok())
+                return;
             failure = check.failure();
         }
         ADD_FAILURE() << options << ": " << failure;
@@ -80,13 +86,15 @@ protected:
     std::unique_ptr<harness::Servosim> servosim_;
 };
 
-std::string way_name(const ::testing::TestParamInfo<Way>& info) {
+std::string way_name(const ::testing::TestParamInfo<Way>& info)
+{
     return info.param == IN_PROCESS ? "InProcess" : "Servosim";
 }
 
 } // namespace
 
-TEST_P(SimBus, FaultsGiveTheirResultCodes) {
+TEST_P(SimBus, FaultsGiveTheirResultCodes)
+{
     struct Case {
         const char* fault;
         int code;
@@ -102,7 +110,8 @@ TEST_P(SimBus, FaultsGiveTheirResultCodes) {
     }
 }
 
-TEST_P(SimBus, FlakyServoNeedsExactlyTwoTries) {
+TEST_P(SimBus, FlakyServoNeedsExactlyTwoTries)
+{
     run("ids=1-2,flaky=2", [](Check& check) {
         for (int i = 0; i < 5; ++i) {
             check.equal(read_word_retry(2, 36), 512, "flaky servo's position");
@@ -113,7 +122,8 @@ TEST_P(SimBus, FlakyServoNeedsExactlyTwoTries) {
     });
 }
 
-TEST_P(SimBus, TheSameSeedGivesTheSameRun) {
+TEST_P(SimBus, TheSameSeedGivesTheSameRun)
+{
     auto results = [](std::vector<int>& out) {
         return [&out](Check&) {
             for (int i = 0; i < 40; ++i) {
@@ -129,14 +139,16 @@ TEST_P(SimBus, TheSameSeedGivesTheSameRun) {
         run(faults + "3", results(first));
         run(faults + "3", results(second));
         run(faults + "4", results(other));
-        if (first == second) break;
+        if (first == second)
+            break;
     }
     ASSERT_EQ(first.size(), 80u);
     EXPECT_EQ(first, second);
     EXPECT_NE(first, other);
 }
 
-TEST_P(SimBus, IdAndBaudChangesAndResetAnswerTheOldWay) {
+TEST_P(SimBus, IdAndBaudChangesAndResetAnswerTheOldWay)
+{
     run("ids=5", [](Check& check) {
         bus_write_byte(5, 3, 9);
         check.equal(bus_result(), 1, "new id answered as id 5");
@@ -160,7 +172,8 @@ TEST_P(SimBus, IdAndBaudChangesAndResetAnswerTheOldWay) {
     });
 }
 
-TEST_P(SimBus, SharedIdCollidesAndReadPastTheTable) {
+TEST_P(SimBus, SharedIdCollidesAndReadPastTheTable)
+{
     run("ids=1+1+2", [](Check& check) {
         check.equal(bus_read_word(1, 36), -1, "shared id");
         check.equal(bus_result(), 7, "code of a collision");
@@ -171,7 +184,8 @@ TEST_P(SimBus, SharedIdCollidesAndReadPastTheTable) {
     });
 }
 
-TEST_P(SimBus, ServosAnswerOnlyAtTheirOwnBaudNumber) {
+TEST_P(SimBus, ServosAnswerOnlyAtTheirOwnBaudNumber)
+{
     run("ids=1@1", [](Check& check) {
         check.equal(bus_read_byte(1, 3), -1, "baud 1 servo heard at 35");
         check.equal(bus_result(), 6, "code at the wrong speed");
@@ -187,27 +201,31 @@ TEST_P(SimBus, ServosAnswerOnlyAtTheirOwnBaudNumber) {
     });
 }
 
-TEST_P(SimBus, BadOptionsMakeOpenFail) {
+TEST_P(SimBus, BadOptionsMakeOpenFail)
+{
     EXPECT_FALSE(open("ids=254"));
     EXPECT_FALSE(open("volume=11"));
 }
 
 INSTANTIATE_TEST_SUITE_P(Ways, SimBus, ::testing::Values(IN_PROCESS, OVER_PTY), way_name);
 
-TEST(SimInProcess, StalledReadNeverReturnsAndExitUnderItIsClean) {
+TEST(SimInProcess, StalledReadNeverReturnsAndExitUnderItIsClean)
+{
     // The watchdog's way out: exit() from another thread while the read sleeps.
     EXPECT_EXIT(
         {
             setenv("KINETRON_DEVICE", "sim:ids=1-2,stall=2", 1);
-            if (!bus_open()) std::exit(2);
+            if (!bus_open())
+                std::exit(2);
             bus_change_baud(35);
-            if (bus_read_word(1, 36) != 512) std::exit(3);
+            if (bus_read_word(1, 36) != 512)
+                std::exit(3);
             std::thread([] {
                 std::this_thread::sleep_for(std::chrono::milliseconds(500));
                 std::exit(42);
             }).detach();
             bus_read_word(2, 36);
-            std::exit(4);  // never reached
+            std::exit(4); // never reached
         },
         ::testing::ExitedWithCode(42), "");
 }

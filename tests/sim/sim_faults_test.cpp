@@ -5,34 +5,41 @@
 
 using namespace simtest;
 
-TEST(SimOptions, BadOptionsAreRefusedWithOneLine) {
-    const char* bad[] = {"ids=254", "ids=1-300", "ids=5-3", "ids=", "ids=1@255", "ids=a", "baud=255",
-                         "baud=-1", "pos=1024", "drop=2", "drop=x", "noise=", "flaky=300", "stall=",
-                         "hand=flap", "timing=fast", "seed=-1", "bogus=1", "trace=1", "ids=1,,seed=2"};
+TEST(SimOptions, BadOptionsAreRefusedWithOneLine)
+{
+    const char* bad[] = {"ids=254",     "ids=1-300", "ids=5-3",   "ids=",     "ids=1@255",
+                         "ids=a",       "baud=255",  "baud=-1",   "pos=1024", "drop=2",
+                         "drop=x",      "noise=",    "flaky=300", "stall=",   "hand=flap",
+                         "timing=fast", "seed=-1",   "bogus=1",   "trace=1",  "ids=1,,seed=2"};
     for (const char* options : bad) {
         Chain chain(options);
         EXPECT_FALSE(chain.ok()) << options;
         EXPECT_FALSE(chain.error().empty()) << options;
         EXPECT_EQ(chain.error().find('\n'), std::string::npos) << options;
     }
-    for (const char* options : {"", "ids=0-253", "ids=1-3@35+7@1,baud=1,pos=0,hand=wave,timing=wire,"
-                                "drop=0.5,corrupt=0,partial=1,noise=0.25,flaky=3,stall=9,trace,seed=42"}) {
+    for (const char* options :
+         {"", "ids=0-253",
+          "ids=1-3@35+7@1,baud=1,pos=0,hand=wave,timing=wire,"
+          "drop=0.5,corrupt=0,partial=1,noise=0.25,flaky=3,stall=9,trace,seed=42"}) {
         Chain chain(options);
         EXPECT_TRUE(chain.ok()) << options << ": " << chain.error();
     }
 }
 
-TEST(SimOptions, DefaultChainAndPerRangeSpeeds) {
+TEST(SimOptions, DefaultChainAndPerRangeSpeeds)
+{
     Chain plain("");
-    for (int id = 0; id <= 19; ++id) EXPECT_EQ(plain.value(id, 3, 1) == id, id >= 1 && id <= 18) << id;
+    for (int id = 0; id <= 19; ++id)
+        EXPECT_EQ(plain.value(id, 3, 1) == id, id >= 1 && id <= 18) << id;
     Chain mixed("ids=1-3@35+7@1,baud=207");
     EXPECT_EQ(mixed.value(3, 3, 1, BPS_35), 3);
     EXPECT_EQ(mixed.value(7, 3, 1, BPS_1), 7);
-    Chain later("baud=1,ids=4");  // baud= applies wherever it stands
+    Chain later("baud=1,ids=4"); // baud= applies wherever it stands
     EXPECT_EQ(later.value(4, 3, 1, BPS_1), 4);
 }
 
-TEST(SimFaults, EachFaultSpoilsTheReplyItsOwnWay) {
+TEST(SimFaults, EachFaultSpoilsTheReplyItsOwnWay)
+{
     const Bytes good{0xFF, 0xFF, 1, 4, 0, 0x00, 0x02, 0xF8};
     Chain drop("ids=1,drop=1");
     EXPECT_TRUE(drop.read(1, 36, 2).empty());
@@ -54,13 +61,15 @@ TEST(SimFaults, EachFaultSpoilsTheReplyItsOwnWay) {
         EXPECT_EQ(Bytes(r.end() - 8, r.end()), good) << "the real reply follows the garbage";
         Bytes garbage(r.begin(), r.end() - 8);
         int ffs = 0;
-        for (std::uint8_t b : garbage) ffs += b == 0xFF;
+        for (std::uint8_t b : garbage)
+            ffs += b == 0xFF;
         EXPECT_EQ(ffs, 1);
         EXPECT_NE(garbage.back(), 0xFF);
     }
 }
 
-TEST(SimFaults, FlakyLosesEveryOddReadReplyOfItsServo) {
+TEST(SimFaults, FlakyLosesEveryOddReadReplyOfItsServo)
+{
     Chain chain("ids=1-2,flaky=2");
     for (int i = 0; i < 6; ++i) {
         EXPECT_EQ(chain.read(2, 36, 2).empty(), i % 2 == 0) << "read " << i;
@@ -69,7 +78,8 @@ TEST(SimFaults, FlakyLosesEveryOddReadReplyOfItsServo) {
     }
 }
 
-TEST(SimFaults, TheSameSeedGivesTheSameRun) {
+TEST(SimFaults, TheSameSeedGivesTheSameRun)
+{
     auto run = [](const std::string& options) {
         Chain chain(options);
         Bytes all;
@@ -85,10 +95,11 @@ TEST(SimFaults, TheSameSeedGivesTheSameRun) {
     EXPECT_NE(run(faults + "11"), run(faults + "12"));
 }
 
-TEST(SimTiming, RepliesAreDueAfterBothPacketsAndTheReturnDelay) {
+TEST(SimTiming, RepliesAreDueAfterBothPacketsAndTheReturnDelay)
+{
     struct Case {
         int baud;
-        int delay_units;  // 2 us each
+        int delay_units; // 2 us each
     } cases[] = {{1, 0}, {1, 250}, {207, 0}, {207, 250}};
     for (const Case& c : cases) {
         Chain chain("timing=wire,ids=1@" + std::to_string(c.baud));
@@ -96,15 +107,17 @@ TEST(SimTiming, RepliesAreDueAfterBothPacketsAndTheReturnDelay) {
         chain.write(1, 5, {static_cast<std::uint8_t>(c.delay_units)}, bps);
         chain.advance_ms(1000);
         const long long sent = chain.now_us();
-        Bytes reply = chain.read(1, 36, 2, bps);  // 8 bytes out, 8 bytes back
+        Bytes reply = chain.read(1, 36, 2, bps); // 8 bytes out, 8 bytes back
         ASSERT_EQ(reply.size(), 8u);
         const double byte_us = 10e6 / bps;
-        EXPECT_NEAR(static_cast<double>(chain.now_us() - sent), 16 * byte_us + 2 * c.delay_units, 2.0)
+        EXPECT_NEAR(static_cast<double>(chain.now_us() - sent), 16 * byte_us + 2 * c.delay_units,
+                    2.0)
             << "baud " << c.baud << " delay " << c.delay_units;
     }
 }
 
-TEST(SimTiming, InstantTimingHasEverythingDueAtOnce) {
+TEST(SimTiming, InstantTimingHasEverythingDueAtOnce)
+{
     Chain chain("ids=1");
     Bytes packet = instruction(1, 2, {36, 2});
     sim_chain_feed(chain.raw(), packet.data(), static_cast<int>(packet.size()), BPS_35);

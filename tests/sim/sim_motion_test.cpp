@@ -15,7 +15,8 @@ const double UNITS_PER_SECOND_AT_100 = 100 * 0.111 * 6.0 * 1024.0 / 300.0;
 
 } // namespace
 
-TEST(SimMotion, TorqueOnMovesAtTheMovingSpeed) {
+TEST(SimMotion, TorqueOnMovesAtTheMovingSpeed)
+{
     Chain chain("ids=1,pos=100");
     chain.write_word(1, 32, 100);
     EXPECT_EQ(chain.value(1, 24, 1), 0);
@@ -26,15 +27,16 @@ TEST(SimMotion, TorqueOnMovesAtTheMovingSpeed) {
     chain.advance_ms(travel_ms * 0.5);
     EXPECT_NEAR(chain.value(1, 36, 2), 200, 5);
     EXPECT_EQ(chain.value(1, 46, 1), 1);
-    EXPECT_NEAR(chain.value(1, 38, 2), 100, 2) << "turning toward higher positions: no direction bit";
+    EXPECT_NEAR(chain.value(1, 38, 2), 100, 2)
+        << "turning toward higher positions: no direction bit";
     int load = chain.value(1, 40, 2);
     EXPECT_GT(load & 0x3FF, 0);
     EXPECT_EQ(load & DIRECTION_BIT, 0);
 
-    chain.advance_ms(travel_ms * 0.4);  // 90% of the way: not there yet
+    chain.advance_ms(travel_ms * 0.4); // 90% of the way: not there yet
     EXPECT_LT(chain.value(1, 36, 2), 300);
     EXPECT_EQ(chain.value(1, 46, 1), 1);
-    chain.advance_ms(travel_ms * 0.2);  // 110%: arrived and stopped
+    chain.advance_ms(travel_ms * 0.2); // 110%: arrived and stopped
     EXPECT_EQ(chain.value(1, 36, 2), 300);
     EXPECT_EQ(chain.value(1, 46, 1), 0);
     EXPECT_EQ(chain.value(1, 38, 2), 0);
@@ -47,21 +49,23 @@ TEST(SimMotion, TorqueOnMovesAtTheMovingSpeed) {
     EXPECT_NE(chain.value(1, 40, 2) & DIRECTION_BIT, 0) << "the load pushes the same way";
 }
 
-TEST(SimMotion, SpeedZeroIsFullSpeedAndWorkWarms) {
+TEST(SimMotion, SpeedZeroIsFullSpeedAndWorkWarms)
+{
     Chain chain("ids=1,pos=0");
-    chain.write_word(1, 30, 1023);  // speed 0: about 114 rpm, 1023 units in under half a second
+    chain.write_word(1, 30, 1023); // speed 0: about 114 rpm, 1023 units in under half a second
     chain.advance_ms(400);
     EXPECT_GT(chain.value(1, 36, 2), 900);
     chain.advance_ms(100);
     EXPECT_EQ(chain.value(1, 36, 2), 1023);
     const int cool = chain.value(1, 43, 1);
-    chain.write_word(1, 32, 10);    // a slow crawl back keeps it working for long
+    chain.write_word(1, 32, 10); // a slow crawl back keeps it working for long
     chain.write_word(1, 30, 0);
     chain.advance_ms(120000);
     EXPECT_GT(chain.value(1, 43, 1), cool);
 }
 
-TEST(SimMotion, TorqueOffHoldsStill) {
+TEST(SimMotion, TorqueOffHoldsStill)
+{
     Chain chain("ids=1,pos=500");
     chain.advance_ms(10000);
     EXPECT_EQ(chain.value(1, 36, 2), 500);
@@ -76,7 +80,8 @@ TEST(SimMotion, TorqueOffHoldsStill) {
     EXPECT_EQ(chain.value(1, 46, 1), 0);
 }
 
-TEST(SimMotion, HandWaveMovesSlowlyWithTorqueOff) {
+TEST(SimMotion, HandWaveMovesSlowlyWithTorqueOff)
+{
     Chain chain("ids=1-2,pos=500,hand=wave");
     int low = 1023, high = 0, previous = 500, previous_direction = -1;
     bool saw_up = false, saw_down = false;

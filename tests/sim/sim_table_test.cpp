@@ -11,14 +11,16 @@ namespace {
 const int ERR_RANGE = 1 << 3;
 const int ERR_INSTRUCTION = 1 << 6;
 
-Bytes whole_table(Chain& chain, int id) {
+Bytes whole_table(Chain& chain, int id)
+{
     Bytes r = chain.read(id, 0, 50);
     return r.size() == 56 ? Bytes(r.begin() + 5, r.end() - 1) : Bytes();
 }
 
 } // namespace
 
-TEST(SimTable, FactoryValuesAfterReset) {
+TEST(SimTable, FactoryValuesAfterReset)
+{
     Chain chain("ids=7,pos=300");
     ASSERT_TRUE(chain.ok()) << chain.error();
     // A reset is answered by the old id at the old speed, then the servo is id 1 at 1 Mbps.
@@ -59,7 +61,8 @@ TEST(SimTable, FactoryValuesAfterReset) {
     EXPECT_EQ(word(48), 32);
 }
 
-TEST(SimTable, ReadsAndWritesBytesAndWords) {
+TEST(SimTable, ReadsAndWritesBytesAndWords)
+{
     Chain chain("ids=1-2");
     EXPECT_EQ(chain.write(1, 25, {1}), (Bytes{0xFF, 0xFF, 1, 2, 0, 0xFC}));
     EXPECT_EQ(chain.value(1, 25, 1), 1);
@@ -69,10 +72,12 @@ TEST(SimTable, ReadsAndWritesBytesAndWords) {
     EXPECT_EQ(chain.value(1, 33, 1), 0x02) << "words are little-endian";
     // A write of several registers in one packet: margins and slopes.
     chain.write(2, 26, {3, 4, 5, 6});
-    EXPECT_EQ(chain.read(2, 26, 4), (Bytes{0xFF, 0xFF, 2, 6, 0, 3, 4, 5, 6, static_cast<std::uint8_t>(~(2 + 6 + 18) & 0xFF)}));
+    EXPECT_EQ(chain.read(2, 26, 4), (Bytes{0xFF, 0xFF, 2, 6, 0, 3, 4, 5, 6,
+                                           static_cast<std::uint8_t>(~(2 + 6 + 18) & 0xFF)}));
 }
 
-TEST(SimTable, RefusedWritesSetAnErrorBitAndChangeNothing) {
+TEST(SimTable, RefusedWritesSetAnErrorBitAndChangeNothing)
+{
     Chain chain("ids=1");
     Bytes before = whole_table(chain, 1);
     ASSERT_EQ(before.size(), 50u);
@@ -81,17 +86,17 @@ TEST(SimTable, RefusedWritesSetAnErrorBitAndChangeNothing) {
         Bytes data;
         int error;
     } cases[] = {
-        {49, {1, 0}, ERR_RANGE},            // past the end of the table
-        {36, {0, 1}, ERR_INSTRUCTION},      // present position is read-only
-        {0, {13}, ERR_INSTRUCTION},         // model number
-        {10, {1}, ERR_INSTRUCTION},         // reserved
-        {30, {0, 4}, ERR_RANGE},            // goal 1024
-        {31, {4}, ERR_RANGE},               // its high byte alone making 1024+
-        {3, {254}, ERR_RANGE},              // id 254
-        {4, {255}, ERR_RANGE},              // baud number 255
-        {16, {3}, ERR_RANGE},               // status-return level 3
-        {24, {2}, ERR_RANGE},               // torque enable 2
-        {24, {1, 1, 0, 0, 0, 0, 0, 8}, ERR_RANGE},  // torque and a bad goal: all or nothing
+        {49, {1, 0}, ERR_RANGE},                   // past the end of the table
+        {36, {0, 1}, ERR_INSTRUCTION},             // present position is read-only
+        {0, {13}, ERR_INSTRUCTION},                // model number
+        {10, {1}, ERR_INSTRUCTION},                // reserved
+        {30, {0, 4}, ERR_RANGE},                   // goal 1024
+        {31, {4}, ERR_RANGE},                      // its high byte alone making 1024+
+        {3, {254}, ERR_RANGE},                     // id 254
+        {4, {255}, ERR_RANGE},                     // baud number 255
+        {16, {3}, ERR_RANGE},                      // status-return level 3
+        {24, {2}, ERR_RANGE},                      // torque enable 2
+        {24, {1, 1, 0, 0, 0, 0, 0, 8}, ERR_RANGE}, // torque and a bad goal: all or nothing
     };
     for (const Case& c : cases) {
         Bytes reply = chain.write(1, c.address, c.data);
@@ -101,7 +106,8 @@ TEST(SimTable, RefusedWritesSetAnErrorBitAndChangeNothing) {
     }
 }
 
-TEST(SimTable, ReadPastTheTableAnswersRangeAndZeros) {
+TEST(SimTable, ReadPastTheTableAnswersRangeAndZeros)
+{
     Chain chain("ids=1");
     Bytes r = chain.read(1, 48, 4);
     ASSERT_EQ(r.size(), 10u);
@@ -113,15 +119,18 @@ TEST(SimTable, ReadPastTheTableAnswersRangeAndZeros) {
     EXPECT_EQ((Bytes{r[4], r[5], r[6]}), (Bytes{ERR_RANGE, 0, 0}));
 }
 
-TEST(SimTable, BroadcastActsOnAllAndNobodyAnswers) {
+TEST(SimTable, BroadcastActsOnAllAndNobodyAnswers)
+{
     Chain chain("ids=1-3");
     EXPECT_TRUE(chain.write(254, 25, {1}).empty());
     EXPECT_TRUE(chain.read(254, 36, 2).empty());
     EXPECT_TRUE(chain.send(instruction(254, 1, {})).empty());
-    for (int id = 1; id <= 3; ++id) EXPECT_EQ(chain.value(id, 25, 1), 1);
+    for (int id = 1; id <= 3; ++id)
+        EXPECT_EQ(chain.value(id, 25, 1), 1);
 }
 
-TEST(SimTable, StatusReturnLevels) {
+TEST(SimTable, StatusReturnLevels)
+{
     Chain chain("ids=1");
     const Bytes ping = instruction(1, 1, {});
     // level: answers to PING, READ, WRITE
@@ -139,7 +148,8 @@ TEST(SimTable, StatusReturnLevels) {
     EXPECT_EQ(chain.value(1, 25, 1), 1);
 }
 
-TEST(SimTable, SyncWriteChangesOnlyTheServosItLists) {
+TEST(SimTable, SyncWriteChangesOnlyTheServosItLists)
+{
     Chain chain("ids=1-4,pos=100");
     // Goals for 1 and 3 only; no reply to a synchronized write.
     EXPECT_TRUE(chain.send(instruction(254, 131, {30, 2, 1, 0x2C, 0x01, 3, 0x90, 0x01})).empty());
@@ -156,7 +166,8 @@ TEST(SimTable, SyncWriteChangesOnlyTheServosItLists) {
     EXPECT_EQ(chain.value(4, 32, 2), 0);
 }
 
-TEST(SimTable, NewIdAndBaudCountFromTheNextPacket) {
+TEST(SimTable, NewIdAndBaudCountFromTheNextPacket)
+{
     Chain chain("ids=5");
     EXPECT_EQ(chain.write(5, 3, {9}), (Bytes{0xFF, 0xFF, 5, 2, 0, 0xF8})) << "answered as id 5";
     EXPECT_TRUE(chain.read(5, 3, 1).empty());
@@ -167,7 +178,8 @@ TEST(SimTable, NewIdAndBaudCountFromTheNextPacket) {
     EXPECT_EQ(chain.value(9, 4, 1, BPS_1), 1);
 }
 
-TEST(SimTable, ServosAnswerOnlyAtTheirOwnSpeed) {
+TEST(SimTable, ServosAnswerOnlyAtTheirOwnSpeed)
+{
     Chain chain("ids=1@35+2@1");
     ASSERT_TRUE(chain.ok());
     EXPECT_EQ(chain.value(1, 3, 1, BPS_35), 1);
@@ -180,7 +192,8 @@ TEST(SimTable, ServosAnswerOnlyAtTheirOwnSpeed) {
     EXPECT_EQ(chain.value(1, 25, 1, BPS_35), 0);
 }
 
-TEST(SimTable, ServosSharingAnIdCollide) {
+TEST(SimTable, ServosSharingAnIdCollide)
+{
     Chain chain("ids=1+1+2");
     Bytes r = chain.read(1, 36, 2);
     ASSERT_EQ(r.size(), 8u) << "a whole packet arrives";
@@ -192,11 +205,13 @@ TEST(SimTable, ServosSharingAnIdCollide) {
     EXPECT_FALSE(checksum_ok(r));
 }
 
-TEST(SimTable, PacketsInPiecesAndAmongNoise) {
+TEST(SimTable, PacketsInPiecesAndAmongNoise)
+{
     Chain chain("ids=1");
     Bytes packet = instruction(1, 2, {3, 1});
     Bytes reply;
-    for (std::uint8_t byte : Bytes{0x00, 0xFF, 0x13}) sim_chain_feed(chain.raw(), &byte, 1, BPS_35);
+    for (std::uint8_t byte : Bytes{0x00, 0xFF, 0x13})
+        sim_chain_feed(chain.raw(), &byte, 1, BPS_35);
     for (std::uint8_t byte : packet) {
         sim_chain_feed(chain.raw(), &byte, 1, BPS_35);
         Bytes part = chain.take_all();

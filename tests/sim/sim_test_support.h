@@ -12,33 +12,40 @@ namespace simtest {
 
 using Bytes = std::vector<std::uint8_t>;
 
-const long BPS_35 = 2000000 / 36;  // 55555
+const long BPS_35 = 2000000 / 36; // 55555
 const long BPS_1 = 1000000;
 
-inline Bytes instruction(int id, int ins, const Bytes& params) {
-    Bytes packet{0xFF, 0xFF, static_cast<std::uint8_t>(id), static_cast<std::uint8_t>(params.size() + 2),
-                 static_cast<std::uint8_t>(ins)};
+inline Bytes instruction(int id, int ins, const Bytes& params)
+{
+    Bytes packet{0xFF, 0xFF, static_cast<std::uint8_t>(id),
+                 static_cast<std::uint8_t>(params.size() + 2), static_cast<std::uint8_t>(ins)};
     packet.insert(packet.end(), params.begin(), params.end());
     unsigned sum = 0;
-    for (std::size_t i = 2; i < packet.size(); ++i) sum += packet[i];
+    for (std::size_t i = 2; i < packet.size(); ++i)
+        sum += packet[i];
     packet.push_back(static_cast<std::uint8_t>(~sum & 0xFF));
     return packet;
 }
 
-inline bool checksum_ok(const Bytes& p) {
-    if (p.size() < 6) return false;
+inline bool checksum_ok(const Bytes& p)
+{
+    if (p.size() < 6)
+        return false;
     unsigned sum = 0;
-    for (std::size_t i = 2; i + 1 < p.size(); ++i) sum += p[i];
+    for (std::size_t i = 2; i + 1 < p.size(); ++i)
+        sum += p[i];
     return static_cast<std::uint8_t>(~sum & 0xFF) == p.back();
 }
 
 class Chain {
 public:
-    explicit Chain(const std::string& options) {
+    explicit Chain(const std::string& options)
+    {
         char err[256] = "";
         chain_ = sim_chain_create(options.c_str(), err, sizeof err);
         error_ = err;
-        if (chain_) sim_chain_set_clock(chain_, &Chain::clock, this);
+        if (chain_)
+            sim_chain_set_clock(chain_, &Chain::clock, this);
     }
     ~Chain() { sim_chain_destroy(chain_); }
     Chain(const Chain&) = delete;
@@ -53,11 +60,13 @@ public:
     void advance_us(long long us) { now_us_ += us; }
 
     // Sends a packet and returns every reply byte (whenever due).
-    Bytes send(const Bytes& packet, long bps = BPS_35) {
+    Bytes send(const Bytes& packet, long bps = BPS_35)
+    {
         sim_chain_feed(chain_, packet.data(), static_cast<int>(packet.size()), bps);
         return take_all();
     }
-    Bytes take_all() {
+    Bytes take_all()
+    {
         Bytes out;
         long due;
         while ((due = sim_chain_next_due_us(chain_)) >= 0) {
@@ -69,22 +78,32 @@ public:
         return out;
     }
 
-    Bytes read(int id, int address, int count, long bps = BPS_35) {
-        return send(instruction(id, 2, {static_cast<std::uint8_t>(address), static_cast<std::uint8_t>(count)}), bps);
+    Bytes read(int id, int address, int count, long bps = BPS_35)
+    {
+        return send(
+            instruction(id, 2,
+                        {static_cast<std::uint8_t>(address), static_cast<std::uint8_t>(count)}),
+            bps);
     }
     // Value of a byte or word register, -1 without a good reply.
-    int value(int id, int address, int width, long bps = BPS_35) {
+    int value(int id, int address, int width, long bps = BPS_35)
+    {
         Bytes r = read(id, address, width, bps);
-        if (r.size() != static_cast<std::size_t>(6 + width) || !checksum_ok(r)) return -1;
+        if (r.size() != static_cast<std::size_t>(6 + width) || !checksum_ok(r))
+            return -1;
         return width == 2 ? r[5] | (r[6] << 8) : r[5];
     }
-    Bytes write(int id, int address, const Bytes& data, long bps = BPS_35) {
+    Bytes write(int id, int address, const Bytes& data, long bps = BPS_35)
+    {
         Bytes params{static_cast<std::uint8_t>(address)};
         params.insert(params.end(), data.begin(), data.end());
         return send(instruction(id, 3, params), bps);
     }
-    Bytes write_word(int id, int address, int value, long bps = BPS_35) {
-        return write(id, address, {static_cast<std::uint8_t>(value & 0xFF), static_cast<std::uint8_t>(value >> 8)}, bps);
+    Bytes write_word(int id, int address, int value, long bps = BPS_35)
+    {
+        return write(
+            id, address,
+            {static_cast<std::uint8_t>(value & 0xFF), static_cast<std::uint8_t>(value >> 8)}, bps);
     }
 
 private:

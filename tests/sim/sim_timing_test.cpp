@@ -15,9 +15,10 @@
 
 namespace {
 
-double model_us(int baud, int delay_units) {
+double model_us(int baud, int delay_units)
+{
     const double byte_us = 10e6 / (2000000 / (baud + 1));
-    return 16 * byte_us + 2.0 * delay_units;  // 8 bytes out, 8 back
+    return 16 * byte_us + 2.0 * delay_units; // 8 bytes out, 8 back
 }
 
 struct Figures {
@@ -26,27 +27,32 @@ struct Figures {
 };
 
 // Times `count` word reads of id 1 on the open bus.
-Figures time_reads(int count) {
+Figures time_reads(int count)
+{
     std::vector<double> times;
     int failures = 0;
     for (int i = 0; i < count; ++i) {
         auto start = std::chrono::steady_clock::now();
         int value = bus_read_word(1, 36);
         auto end = std::chrono::steady_clock::now();
-        if (value < 0) ++failures;
+        if (value < 0)
+            ++failures;
         times.push_back(std::chrono::duration<double, std::micro>(end - start).count());
     }
     std::sort(times.begin(), times.end());
     return {times.front(), times[times.size() / 2], times[times.size() * 99 / 100], failures};
 }
 
-bool open_at(const std::string& device, int baud, int delay_units) {
+bool open_at(const std::string& device, int baud, int delay_units)
+{
     setenv("KINETRON_DEVICE", device.c_str(), 1);
-    if (!bus_open()) return false;
+    if (!bus_open())
+        return false;
     bus_change_baud(baud);
     for (int tries = 0; tries < 10; ++tries) {
         bus_write_byte(1, 5, delay_units);
-        if (bus_result() == 1) return true;
+        if (bus_result() == 1)
+            return true;
     }
     return false;
 }
@@ -58,13 +64,16 @@ const Case CASES[] = {{1, 0, 200}, {1, 250, 200}, {207, 0, 30}, {207, 250, 30}};
 
 } // namespace
 
-TEST(SimWireTiming, InProcessReadTakesTheModelledTime) {
+TEST(SimWireTiming, InProcessReadTakesTheModelledTime)
+{
     for (const Case& c : CASES) {
-        ASSERT_TRUE(open_at("sim:timing=wire,ids=1@" + std::to_string(c.baud), c.baud, c.delay_units));
+        ASSERT_TRUE(
+            open_at("sim:timing=wire,ids=1@" + std::to_string(c.baud), c.baud, c.delay_units));
         Figures f = time_reads(c.reads);
         bus_close();
         const double model = model_us(c.baud, c.delay_units);
-        std::printf("in process  baud %3d delay %3d us: model %8.1f us  min %8.1f  median %8.1f  p99 %8.1f\n",
+        std::printf("in process  baud %3d delay %3d us: model %8.1f us  min %8.1f  median %8.1f  "
+                    "p99 %8.1f\n",
                     c.baud, 2 * c.delay_units, model, f.min_us, f.median_us, f.p99_us);
         EXPECT_EQ(f.failures, 0);
         // Never early. The quickest read is the least disturbed: on a quiet machine it keeps
@@ -75,7 +84,8 @@ TEST(SimWireTiming, InProcessReadTakesTheModelledTime) {
     }
 }
 
-TEST(SimWireTiming, OverServosimThePtyAddsItsRoundTrip) {
+TEST(SimWireTiming, OverServosimThePtyAddsItsRoundTrip)
+{
     for (const char* timing : {"timing=instant", "timing=wire"}) {
         for (const Case& c : CASES) {
             harness::Servosim sim(std::string(timing) + ",ids=1@" + std::to_string(c.baud));
@@ -83,11 +93,13 @@ TEST(SimWireTiming, OverServosimThePtyAddsItsRoundTrip) {
             ASSERT_TRUE(open_at(sim.device(), c.baud, c.delay_units));
             Figures f = time_reads(c.reads);
             bus_close();
-            const double model = std::string(timing) == "timing=wire" ? model_us(c.baud, c.delay_units) : 0;
-            std::printf("servosim %-14s baud %3d delay %3d us: model %8.1f us  min %8.1f  median %8.1f  "
-                        "p99 %8.1f  (pty adds about %.0f us)  failed %d\n",
-                        timing, c.baud, 2 * c.delay_units, model, f.min_us, f.median_us, f.p99_us,
-                        f.median_us - model, f.failures);
+            const double model =
+                std::string(timing) == "timing=wire" ? model_us(c.baud, c.delay_units) : 0;
+            std::printf(
+                "servosim %-14s baud %3d delay %3d us: model %8.1f us  min %8.1f  median %8.1f  "
+                "p99 %8.1f  (pty adds about %.0f us)  failed %d\n",
+                timing, c.baud, 2 * c.delay_units, model, f.min_us, f.median_us, f.p99_us,
+                f.median_us - model, f.failures);
             // A late reply can pass for the next one's, so only the median must not be early.
             EXPECT_GE(f.median_us, model * 0.99);
         }

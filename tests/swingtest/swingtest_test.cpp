@@ -15,12 +15,14 @@ namespace {
 
 const std::string USAGE = "usage: swingtest <id> <baudnum> [<posA> [<posB>]]\n";
 const std::string OPENED = "Succeed to open USB2Kinetron!\n";
-const std::string PROMPT =
-    "Press ESC for emergency stop, or Spacebar to toggle movement. A & Z also move motor manually\n\n";
-const std::string QUIT = "Quitting due to unknown key press. Remebr, motor torque may still be enabled!\n";
+const std::string PROMPT = "Press ESC for emergency stop, or Spacebar to toggle movement. A & Z "
+                           "also move motor manually\n\n";
+const std::string QUIT =
+    "Quitting due to unknown key press. Remebr, motor torque may still be enabled!\n";
 const std::string PRESS_ANY = "Press any key to terminate...\n";
 
-std::string called(int id, int baudnum, int a, int b) {
+std::string called(int id, int baudnum, int a, int b)
+{
     char line[128];
     std::snprintf(line, sizeof line, "called: swingtest <id=%d> <baudnum=%d> <posA=%d> <posB=%d>\n",
                   id, baudnum, a, b);
@@ -34,17 +36,21 @@ struct Screen {
     std::string other;
 };
 
-Screen split(const std::string& text) {
+Screen split(const std::string& text)
+{
     Screen screen;
     for (std::size_t at = 0, end; at < text.size(); at = end + 1) {
         end = text.find('\n', at);
-        if (end == std::string::npos) end = text.size() - 1;
+        if (end == std::string::npos)
+            end = text.size() - 1;
         std::string line = text.substr(at, end - at);
         char position[16], load[16], temperature[16];
         int desired = 0;
         if (text[end] == '\n' &&
-            std::sscanf(line.c_str(), "desired pos: %d,  currPos: %15[^,], currTorque: %15[^,], currTemp: %15[^\n]",
-                        &desired, position, load, temperature) == 4) {
+            std::sscanf(
+                line.c_str(),
+                "desired pos: %d,  currPos: %15[^,], currTorque: %15[^,], currTemp: %15[^\n]",
+                &desired, position, load, temperature) == 4) {
             screen.desired.push_back(desired);
             screen.positions.push_back(position);
         } else {
@@ -54,18 +60,21 @@ Screen split(const std::string& text) {
     return screen;
 }
 
-int last_desired(PtySession& s) {
+int last_desired(PtySession& s)
+{
     Screen screen = split(s.output());
     return screen.desired.empty() ? -999 : screen.desired.back();
 }
 
-void start(PtySession& s, std::vector<std::string> args, const std::string& device) {
+void start(PtySession& s, std::vector<std::string> args, const std::string& device)
+{
     args.insert(args.begin(), harness::bin_path("swingtest"));
     ASSERT_TRUE(s.start(args, {"KINETRON_DEVICE=" + device}));
 }
 
 // A key outside the key table ends the program after one more key.
-void quit_with(PtySession& s, const char* key) {
+void quit_with(PtySession& s, const char* key)
+{
     std::size_t m = s.mark();
     s.send(key);
     ASSERT_TRUE(s.wait_for(PRESS_ANY, 10000, m));
@@ -77,7 +86,8 @@ void quit_with(PtySession& s, const char* key) {
 }
 
 // Waits for a key press to show as a shift of the desired position.
-void shift(PtySession& s, const char* key, int step) {
+void shift(PtySession& s, const char* key, int step)
+{
     char text[48];
     std::snprintf(text, sizeof text, "desired pos: %d,", last_desired(s) + step);
     std::size_t m = s.mark();
@@ -86,18 +96,25 @@ void shift(PtySession& s, const char* key, int step) {
 }
 
 // Reads one register of the simulated servo behind `device` through the bus library.
-int read_register(const std::string& device, int id, int address) {
+int read_register(const std::string& device, int id, int address)
+{
     setenv("KINETRON_DEVICE", device.c_str(), 1);
-    if (!bus_open()) return -2;
+    if (!bus_open())
+        return -2;
     bus_change_baud(35);
     int value = bus_read_byte(id, address);
-    if (bus_result() != 1) value = -1;
+    if (bus_result() != 1)
+        value = -1;
     bus_close();
     return value;
 }
 
-TEST(SwingtestArgs, OutOfRangeArgumentsAreRefused) {
-    struct Case { std::vector<std::string> args; std::string echo; } cases[] = {
+TEST(SwingtestArgs, OutOfRangeArgumentsAreRefused)
+{
+    struct Case {
+        std::vector<std::string> args;
+        std::string echo;
+    } cases[] = {
         {{}, called(-1, -1, -1, -1)},
         {{"1"}, called(1, -1, -1, -1)},
         {{"1", "35", "1024"}, called(1, 35, 1024, 1024)},
@@ -112,10 +129,16 @@ TEST(SwingtestArgs, OutOfRangeArgumentsAreRefused) {
     }
 }
 
-TEST(SwingtestStart, PresentPositionStandsInForA) {
-    struct Case { std::vector<std::string> args; std::string echo; int first_goal; const char* quit; } cases[] = {
-        {{"1", "35"}, called(1, 35, -1, -1), 300, "x"},       // A = B = present position
-        {{"1", "35", "-1", "700"}, called(1, 35, -1, 700), 700, "a"},  // first swing to B
+TEST(SwingtestStart, PresentPositionStandsInForA)
+{
+    struct Case {
+        std::vector<std::string> args;
+        std::string echo;
+        int first_goal;
+        const char* quit;
+    } cases[] = {
+        {{"1", "35"}, called(1, 35, -1, -1), 300, "x"},               // A = B = present position
+        {{"1", "35", "-1", "700"}, called(1, 35, -1, 700), 700, "a"}, // first swing to B
     };
     for (Case& c : cases) {
         PtySession s;
@@ -132,10 +155,17 @@ TEST(SwingtestStart, PresentPositionStandsInForA) {
     }
 }
 
-TEST(SwingtestStart, FailuresBeforeTheLoopWaitForAKeyAndEndWithStatusOne) {
-    struct Case { std::string device; std::string after_echo; } cases[] = {
-        {"sim:ids=2", OPENED + "ERROR: Cant find out the initial position of the motor. You must supply it.\n"
-                      "rxT \n" + PRESS_ANY},
+TEST(SwingtestStart, FailuresBeforeTheLoopWaitForAKeyAndEndWithStatusOne)
+{
+    struct Case {
+        std::string device;
+        std::string after_echo;
+    } cases[] = {
+        {"sim:ids=2",
+         OPENED +
+             "ERROR: Cant find out the initial position of the motor. You must supply it.\n"
+             "rxT \n" +
+             PRESS_ANY},
         {"sim:no-such-option", "Failed to open USB2Kinetron!\n" + PRESS_ANY},
     };
     for (Case& c : cases) {
@@ -148,22 +178,25 @@ TEST(SwingtestStart, FailuresBeforeTheLoopWaitForAKeyAndEndWithStatusOne) {
         std::string out = s.output(), head = USAGE + called(1, 35, -1, -1);
         ASSERT_EQ(out.rfind(head, 0), 0u) << out;
         std::string rest = out.substr(head.size());
-        if (rest.rfind(c.after_echo, 0) != 0) rest.erase(0, rest.find('\n') + 1);  // the library's line on stderr
+        if (rest.rfind(c.after_echo, 0) != 0)
+            rest.erase(0, rest.find('\n') + 1); // the library's line on stderr
         EXPECT_EQ(rest, c.after_echo);
         EXPECT_TRUE(s.terminal_restored());
     }
 }
 
-TEST(SwingtestKeys, ServoSwingsBetweenAAndBAndShiftsTakeEffectAtTheNextSwing) {
+TEST(SwingtestKeys, ServoSwingsBetweenAAndBAndShiftsTakeEffectAtTheNextSwing)
+{
     PtySession s;
     start(s, {"1", "35", "450", "550"}, "sim");
     ASSERT_TRUE(s.wait_for("currPos: 550 ", 20000)) << s.output();
     std::size_t m = s.mark();
     ASSERT_TRUE(s.wait_for("currPos: 450 ", 20000, m)) << s.output_since(m);
     m = s.mark();
-    s.send(" ");  // hold: no new goal is written, so the shifts wait for the next swing
+    s.send(" "); // hold: no new goal is written, so the shifts wait for the next swing
     ASSERT_TRUE(s.wait_for("Toggling movement\ndesired pos: ", 10000, m));
-    for (int i = 0; i < 3; ++i) shift(s, harness::KEY_UP, 10);
+    for (int i = 0; i < 3; ++i)
+        shift(s, harness::KEY_UP, 10);
     shift(s, harness::KEY_DOWN, -10);
     shift(s, "P", -10);
     shift(s, "H", 10);
@@ -176,11 +209,12 @@ TEST(SwingtestKeys, ServoSwingsBetweenAAndBAndShiftsTakeEffectAtTheNextSwing) {
     quit_with(s, "x");
 }
 
-TEST(SwingtestKeys, EscCutsTheTorqueAndTheDisplayGoesOn) {
+TEST(SwingtestKeys, EscCutsTheTorqueAndTheDisplayGoesOn)
+{
     harness::Servosim sim("ids=1");
     ASSERT_FALSE(sim.device().empty());
     const std::string stopped = "Emergency stopped motor!\n";
-    for (bool emergency : {false, true}) {  // a run without ESC first: the swing switched torque on
+    for (bool emergency : {false, true}) { // a run without ESC first: the swing switched torque on
         PtySession s;
         start(s, {"1", "35", "450", "550"}, sim.device());
         ASSERT_TRUE(s.wait_for("desired pos: ")) << s.output();
@@ -202,4 +236,4 @@ TEST(SwingtestKeys, EscCutsTheTorqueAndTheDisplayGoesOn) {
     }
 }
 
-}  // namespace
+} // namespace
