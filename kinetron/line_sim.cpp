@@ -1,7 +1,6 @@
 // The "sim" device: the simulated servo chain inside this process. Packets go straight
 // to the engine; replies are taken when they are due on the modelled wire.
 #include <chrono>
-#include <cstdlib>
 #include <string>
 #include <thread>
 
@@ -15,12 +14,13 @@ namespace {
 // Sleeping overshoots by tens of microseconds, so the last stretch of a wait is spun.
 const std::int64_t SPIN_US = 300;
 
-// Set once the process has begun to exit: from then on a chain is kept, not destroyed,
-// because the main thread may still be inside it (a stalled read under the watchdog's
-// exit). The file-level pointer keeps it reachable, so it is no leak either.
-bool process_exiting = false;
-SimChain* chain_kept_at_exit = nullptr;
-void note_exit() { process_exiting = true; }
+// The chain outlives the line: real servos stay powered while a tool closes and reopens
+// the adapter, so opening again with the same option text finds them as they were. Only
+// opening with other options replaces it, on the main thread. Nothing here is destroyed at
+// exit, when the main thread may still be inside the chain (a stalled read under the
+// watchdog's exit); the file-level pointers keep both reachable, so they are no leak.
+SimChain* kept_chain = nullptr;
+std::string* kept_options = nullptr;
 
 void wait_until(std::int64_t target_us)
 {
@@ -35,18 +35,7 @@ void wait_until(std::int64_t target_us)
 
 class SimLine : public Line {
 public:
-    explicit SimLine(SimChain* chain) : chain_(chain)
-    {
-        static bool exit_noted = std::atexit(note_exit) == 0;
-        (void)exit_noted;
-    }
-    ~SimLine() override
-    {
-        if (process_exiting)
-            chain_kept_at_exit = chain_;
-        else
-            sim_chain_destroy(chain_);
-    }
+    explicit SimLine(SimChain* chain) : chain_(chain) {}
 
     bool write_all(const std::uint8_t* data, std::size_t count) override
     {
@@ -89,12 +78,23 @@ private:
 
 Line* open_sim_line(const char* options, std::string& error)
 {
+    const std::string text = options ? options : "";
+    if (kept_chain && *kept_options == text) {
+        // What was on its way when the adapter closed is gone.
+        sim_chain_discard(kept_chain);
+        return new SimLine(kept_chain);
+    }
     char reason[512] = "";
     SimChain* chain = sim_chain_create(options, reason, sizeof reason);
     if (!chain) {
         error = reason;
         return nullptr;
     }
+    sim_chain_destroy(kept_chain);
+    kept_chain = chain;
+    if (!kept_options)
+        kept_options = new std::string;
+    *kept_options = text;
     return new SimLine(chain);
 }
 

@@ -132,13 +132,15 @@ TEST_P(SimBus, TheSameSeedGivesTheSameRun)
             }
         };
     };
+    // In the process, reopening with the same options finds the chain (and its generator)
+    // as it was left; other options in between build a fresh one.
     const std::string faults = "ids=1-3,drop=0.2,corrupt=0.2,partial=0.2,noise=0.2,seed=";
     std::vector<int> first, second, other;
     for (int attempt = 0; attempt < (GetParam() == IN_PROCESS ? 1 : 3); ++attempt) {
         first.clear(), second.clear(), other.clear();
         run(faults + "3", results(first));
-        run(faults + "3", results(second));
         run(faults + "4", results(other));
+        run(faults + "3", results(second));
         if (first == second)
             break;
     }
