@@ -1,5 +1,6 @@
 // The "sim" device: the simulated servo chain inside this process. Packets go straight
-// to the engine; replies are taken when they are due on the modelled wire.
+// to the engine; replies are taken when they are due on the modelled wire (or, with a
+// modelled USB adapter, when its chip hands them on).
 #include <chrono>
 #include <string>
 #include <thread>
@@ -66,8 +67,8 @@ public:
         bps_ = bits_per_second;
         return true;
     }
-    int latency_ms() const override { return 0; }
-    bool is_usb_adapter() const override { return false; }
+    int latency_ms() const override { return sim_chain_usb_latency_ms(chain_); }
+    bool is_usb_adapter() const override { return latency_ms() > 0; }
 
 private:
     SimChain* chain_;

@@ -202,10 +202,14 @@ int main(int argc, char** argv)
             options += arg;
         }
     }
-    if (options.find("stall=") != std::string::npos) {
-        std::fprintf(stderr,
-                     "servosim: stall= works only in the process (KINETRON_DEVICE=sim:stall=ID)\n");
-        return 2;
+    // A stall would hang the server, and a modelled USB chip belongs to the client's side.
+    for (const char* in_process_only : {"stall=", "latency="}) {
+        if (options.find(in_process_only) != std::string::npos) {
+            std::fprintf(stderr,
+                         "servosim: %s works only in the process (KINETRON_DEVICE=sim:%s...)\n",
+                         in_process_only, in_process_only);
+            return 2;
+        }
     }
     char reason[512] = "";
     SimChain* chain = sim_chain_create(options.c_str(), reason, sizeof reason);

@@ -15,6 +15,7 @@
 #include "sim_packet.h"
 #include "sim_servo.h"
 #include "sim_trace.h"
+#include "sim_usb_chip.h"
 
 namespace {
 
@@ -50,9 +51,11 @@ struct SimChain {
     sim::SeededRandom random{1};
     sim::PacketParser parser;
     long parser_bps = -1;
-    std::deque<QueuedByte> queue;
-    std::int64_t sending_until_us = 0;  // the client's bytes still on the wire
-    std::int64_t replying_until_us = 0; // the servos' bytes still on the wire
+    std::deque<QueuedByte> queue;        // on the wire, or (latency=) waiting in the USB chip
+    std::deque<std::uint8_t> host_bytes; // latency=: sent on by the USB chip, not yet taken
+    std::int64_t frame_origin_us = 0;    // latency=: the host's last write starts a USB frame
+    std::int64_t sending_until_us = 0;   // the client's bytes still on the wire
+    std::int64_t replying_until_us = 0;  // the servos' bytes still on the wire
     long flaky_reads = 0;
     bool trace = false;
     SimClock clock = nullptr;
@@ -63,6 +66,8 @@ struct SimChain {
     bool answer(sim::SimServo& servo, const sim::InstructionPacket& packet, std::int64_t at_us,
                 std::vector<std::uint8_t>& reply);
     void put_on_line(std::vector<std::uint8_t> bytes, std::int64_t start_us, long bps);
+    void pass_usb_chip(std::int64_t now_us);
+    sim::UsbDelivery next_usb_packet() const;
 };
 
 namespace {
@@ -133,8 +138,10 @@ bool SimChain::answer(sim::SimServo& servo, const sim::InstructionPacket& packet
 void SimChain::put_on_line(std::vector<std::uint8_t> bytes, std::int64_t start_us, long bps)
 {
     if (!options.wire_timing) {
+        // At once; through a USB chip, "at once" is the moment the chip has the bytes.
+        const std::int64_t due = options.usb_latency_ms > 0 ? now() : 0;
         for (std::uint8_t byte : bytes)
-            queue.push_back({byte, 0});
+            queue.push_back({byte, due});
         return;
     }
     double byte_us = BITS_PER_BYTE * 1e6 / static_cast<double>(bps);
@@ -144,6 +151,29 @@ void SimChain::put_on_line(std::vector<std::uint8_t> bytes, std::int64_t start_u
         queue.push_back({bytes[i], start_us + static_cast<std::int64_t>(
                                                   byte_us * static_cast<double>(i + 1) + 0.5)});
     replying_until_us = queue.back().due_us;
+}
+
+sim::UsbDelivery SimChain::next_usb_packet() const
+{
+    std::int64_t arrival[sim::USB_PACKET_DATA];
+    int count = 0;
+    for (; count < sim::USB_PACKET_DATA && count < static_cast<int>(queue.size()); ++count)
+        arrival[count] = queue[static_cast<std::size_t>(count)].due_us;
+    return sim::next_usb_delivery(arrival, count, options.usb_latency_ms, frame_origin_us);
+}
+
+// Moves every USB packet that the host has by now from the chip to the host's side.
+void SimChain::pass_usb_chip(std::int64_t now_us)
+{
+    while (!queue.empty()) {
+        const sim::UsbDelivery packet = next_usb_packet();
+        if (packet.at_us > now_us)
+            return;
+        for (int i = 0; i < packet.count; ++i) {
+            host_bytes.push_back(queue.front().byte);
+            queue.pop_front();
+        }
+    }
 }
 
 void SimChain::handle(const sim::InstructionPacket& packet, long bps)
@@ -248,6 +278,7 @@ void sim_chain_feed(SimChain* chain, const unsigned char* bytes, int count, long
     }
     double byte_us = BITS_PER_BYTE * 1e6 / static_cast<double>(bps);
     std::int64_t start = chain->now();
+    chain->frame_origin_us = start;
     if (start < chain->sending_until_us)
         start = chain->sending_until_us;
     for (int i = 0; i < count; ++i) {
@@ -261,7 +292,18 @@ void sim_chain_feed(SimChain* chain, const unsigned char* bytes, int count, long
 
 int sim_chain_take(SimChain* chain, unsigned char* buffer, int size)
 {
-    if (!chain || !buffer || size <= 0 || chain->queue.empty())
+    if (!chain || !buffer || size <= 0)
+        return 0;
+    if (chain->options.usb_latency_ms > 0) {
+        chain->pass_usb_chip(chain->now());
+        int count = 0;
+        for (; count < size && !chain->host_bytes.empty(); ++count) {
+            buffer[count] = chain->host_bytes.front();
+            chain->host_bytes.pop_front();
+        }
+        return count;
+    }
+    if (chain->queue.empty())
         return 0;
     std::int64_t now = chain->options.wire_timing ? chain->now() : 0;
     int count = 0;
@@ -274,19 +316,29 @@ int sim_chain_take(SimChain* chain, unsigned char* buffer, int size)
 
 long sim_chain_next_due_us(SimChain* chain)
 {
-    if (!chain || chain->queue.empty())
+    if (!chain)
         return -1;
-    if (!chain->options.wire_timing)
+    if (chain->options.usb_latency_ms > 0 && !chain->host_bytes.empty())
         return 0;
-    std::int64_t wait = chain->queue.front().due_us - chain->now();
+    if (chain->queue.empty())
+        return -1;
+    if (!chain->options.wire_timing && chain->options.usb_latency_ms == 0)
+        return 0;
+    const std::int64_t due = chain->options.usb_latency_ms > 0 ? chain->next_usb_packet().at_us
+                                                               : chain->queue.front().due_us;
+    std::int64_t wait = due - chain->now();
     return wait > 0 ? static_cast<long>(wait) : 0;
 }
 
 void sim_chain_discard(SimChain* chain)
 {
-    if (chain)
-        chain->queue.clear();
+    if (!chain)
+        return;
+    chain->queue.clear();
+    chain->host_bytes.clear();
 }
+
+int sim_chain_usb_latency_ms(SimChain* chain) { return chain ? chain->options.usb_latency_ms : 0; }
 
 void sim_chain_set_trace(SimChain* chain, int enabled)
 {

@@ -32,6 +32,10 @@ long sim_chain_next_due_us(SimChain* chain);
 /* Drops every queued reply byte. */
 void sim_chain_discard(SimChain* chain);
 
+/* The latency timer (ms) of the USB chip that replies pass with "latency=MS": they reach
+ * the host when it runs out or when 62 bytes wait, at 1 ms USB frames. 0: no chip. */
+int sim_chain_usb_latency_ms(SimChain* chain);
+
 /* Decoded trace of every packet (and the line speed it went at) on standard error:
  * on when the options held "trace", or when switched on here. */
 void sim_chain_set_trace(SimChain* chain, int enabled);

@@ -145,6 +145,13 @@ bool parse_sim_options(const char* text, SimOptions& options, std::string& error
                     return false;
                 }
                 options.seed = static_cast<std::uint64_t>(number);
+            } else if (name == "latency" && has_value) {
+                if (!parse_int(value, 0, 255, number)) {
+                    error = "bad value in latency=" + value +
+                            " (the adapter's latency timer in ms, 1..255; 0 for none)";
+                    return false;
+                }
+                options.usb_latency_ms = static_cast<int>(number);
             } else if (option.empty()) {
                 error = "empty option in '" + list + "'";
                 return false;
@@ -152,7 +159,7 @@ bool parse_sim_options(const char* text, SimOptions& options, std::string& error
                 error = "unknown option '" + option +
                         "' (known: ids=LIST baud=N pos=N hand=wave "
                         "timing=wire drop=P corrupt=P partial=P noise=P flaky=ID stall=ID trace "
-                        "seed=N)";
+                        "seed=N latency=MS)";
                 return false;
             }
         }

@@ -23,6 +23,7 @@ struct SimOptions {
     int stall_id = -1; // a READ of this id never returns
     bool trace = false;
     std::uint64_t seed = 1;
+    int usb_latency_ms = 0; // replies pass a USB adapter's chip with this latency timer; 0: none
 };
 
 // Fills `options` from a comma-separated list; NULL or "" gives every default.

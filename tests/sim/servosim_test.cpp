@@ -101,7 +101,7 @@ TEST(Servosim, TraceDecodesPacketsAndReplies)
 
 TEST(Servosim, RefusesBadOptionsAndStall)
 {
-    for (const char* options : {"ids=0-254", "stall=1", "speed=9"}) {
+    for (const char* options : {"ids=0-254", "stall=1", "latency=1", "speed=9"}) {
         harness::Process sim;
         ASSERT_TRUE(sim.start({harness::bin_path("servosim"), options}));
         EXPECT_EQ(sim.wait_exit(), 2) << options;

@@ -1,7 +1,10 @@
 // Option parsing, line faults, repeatable randomness and the wire-timing model.
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include "sim_test_support.h"
+#include "sim_usb_chip.h"
 
 using namespace simtest;
 
@@ -10,7 +13,8 @@ TEST(SimOptions, BadOptionsAreRefusedWithOneLine)
     const char* bad[] = {"ids=254",     "ids=1-300", "ids=5-3",   "ids=",     "ids=1@255",
                          "ids=a",       "baud=255",  "baud=-1",   "pos=1024", "drop=2",
                          "drop=x",      "noise=",    "flaky=300", "stall=",   "hand=flap",
-                         "timing=fast", "seed=-1",   "bogus=1",   "trace=1",  "ids=1,,seed=2"};
+                         "timing=fast", "seed=-1",   "bogus=1",   "trace=1",  "ids=1,,seed=2",
+                         "latency=256", "latency="};
     for (const char* options : bad) {
         Chain chain(options);
         EXPECT_FALSE(chain.ok()) << options;
@@ -20,7 +24,7 @@ TEST(SimOptions, BadOptionsAreRefusedWithOneLine)
     for (const char* options :
          {"", "ids=0-253",
           "ids=1-3@35+7@1,baud=1,pos=0,hand=wave,timing=wire,"
-          "drop=0.5,corrupt=0,partial=1,noise=0.25,flaky=3,stall=9,trace,seed=42"}) {
+          "drop=0.5,corrupt=0,partial=1,noise=0.25,flaky=3,stall=9,trace,seed=42,latency=16"}) {
         Chain chain(options);
         EXPECT_TRUE(chain.ok()) << options << ": " << chain.error();
     }
@@ -95,14 +99,19 @@ TEST(SimFaults, TheSameSeedGivesTheSameRun)
     EXPECT_NE(run(faults + "11"), run(faults + "12"));
 }
 
+// Through a USB adapter's chip (latency=) the reply comes at the first 1 ms frame after
+// the chip's timer ran out, counted from the write.
 TEST(SimTiming, RepliesAreDueAfterBothPacketsAndTheReturnDelay)
 {
     struct Case {
         int baud;
         int delay_units; // 2 us each
-    } cases[] = {{1, 0}, {1, 250}, {207, 0}, {207, 250}};
+        int latency_ms;
+    } cases[] = {{1, 0, 0}, {1, 250, 0}, {207, 0, 0},  {207, 250, 0},
+                 {1, 0, 1}, {1, 250, 1}, {1, 250, 16}, {207, 0, 1}};
     for (const Case& c : cases) {
-        Chain chain("timing=wire,ids=1@" + std::to_string(c.baud));
+        Chain chain("timing=wire,ids=1@" + std::to_string(c.baud) +
+                    ",latency=" + std::to_string(c.latency_ms));
         const long bps = 2000000 / (c.baud + 1);
         chain.write(1, 5, {static_cast<std::uint8_t>(c.delay_units)}, bps);
         chain.advance_ms(1000);
@@ -110,10 +119,25 @@ TEST(SimTiming, RepliesAreDueAfterBothPacketsAndTheReturnDelay)
         Bytes reply = chain.read(1, 36, 2, bps); // 8 bytes out, 8 bytes back
         ASSERT_EQ(reply.size(), 8u);
         const double byte_us = 10e6 / bps;
-        EXPECT_NEAR(static_cast<double>(chain.now_us() - sent), 16 * byte_us + 2 * c.delay_units,
-                    2.0)
-            << "baud " << c.baud << " delay " << c.delay_units;
+        double expected = 16 * byte_us + 2 * c.delay_units;
+        if (c.latency_ms > 0)
+            expected = 1000 * std::ceil((expected + 1000 * c.latency_ms) / 1000);
+        EXPECT_NEAR(static_cast<double>(chain.now_us() - sent), expected, 2.0)
+            << "baud " << c.baud << " delay " << c.delay_units << " latency " << c.latency_ms;
     }
+}
+
+TEST(SimTiming, UsbChipSendsAFullPacketBeforeItsTimerRunsOut)
+{
+    std::int64_t arrival[70];
+    for (int i = 0; i < 70; ++i)
+        arrival[i] = 5000 + 10 * i;
+    sim::UsbDelivery first = sim::next_usb_delivery(arrival, 70, 16, 4500);
+    EXPECT_EQ(first.count, 62);
+    EXPECT_EQ(first.at_us, 6500); // the 62nd byte came at 5610 us
+    sim::UsbDelivery rest = sim::next_usb_delivery(arrival + 62, 8, 16, 4500);
+    EXPECT_EQ(rest.count, 8);
+    EXPECT_EQ(rest.at_us, 22500); // its timer ran from 5620 us
 }
 
 TEST(SimTiming, InstantTimingHasEverythingDueAtOnce)
