@@ -1,12 +1,14 @@
 // bus_bench: how close the kit comes to what the wire allows. Runs the real programs and
 // the real serial path against servosim (and, for playback, against a timestamping peer)
 // and prints one table row per figure with its model value and their ratio, then one
-// SUMMARY line. Takes about a minute and a half.
+// SUMMARY line. Takes about a minute and a half. The adapter part runs in the process,
+// through the simulated chain's model of a USB adapter's chip.
 //
-//   bus_bench [all | sim | exchange | scan | rec | play | servoscan] ...
+//   bus_bench [all | sim | exchange | scan | rec | play | servoscan | adapter] ...
 #include <cstdio>
 #include <cstring>
 
+#include "adapter_bench.h"
 #include "bench_report.h"
 #include "exchange_bench.h"
 #include "play_bench.h"
@@ -38,16 +40,16 @@ static bool wanted(int argc, char** argv, const char* part)
 
 int main(int argc, char** argv)
 {
-    static const char* const parts[] = {"all", "sim",  "exchange", "scan",
-                                        "rec", "play", "servoscan"};
+    static const char* const parts[] = {"all", "sim",  "exchange",  "scan",
+                                        "rec", "play", "servoscan", "adapter"};
     for (int i = 1; i < argc; ++i) {
         bool known = false;
         for (const char* part : parts)
             known = known || std::strcmp(argv[i], part) == 0;
         if (!known) {
-            std::fprintf(
-                stderr,
-                "usage: bus_bench [all | sim | exchange | scan | rec | play | servoscan] ...\n");
+            std::fprintf(stderr,
+                         "usage: bus_bench [all | sim | exchange | scan | rec | play | servoscan | "
+                         "adapter] ...\n");
             return 2;
         }
     }
@@ -64,6 +66,8 @@ int main(int argc, char** argv)
         bench::run_play_bench();
     if (wanted(argc, argv, "servoscan"))
         bench::run_servoscan_bench();
+    if (wanted(argc, argv, "adapter"))
+        bench::run_adapter_bench();
     char note[120];
     std::snprintf(note, sizeof note, "load average (1 min) at the start %.2f, at the end %.2f",
                   load_before, load_average());

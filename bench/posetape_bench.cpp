@@ -132,20 +132,22 @@ double library_frame_ms(const harness::Servosim& sim)
     return median(frames);
 }
 
-// Records the chain for a few seconds; frames per second, 0 on failure.
-double record_fps(const harness::Servosim& sim, const std::string& file, Recording& rec)
+// Records the chain behind `env` (KINETRON_DEVICE=...) for some seconds; frames per second,
+// 0 on failure.
+double record_fps(const std::string& env, const std::string& file, Recording& rec,
+                  int seconds = RECORD_SECONDS)
 {
     harness::PtySession session;
     if (!session.start(
             {harness::bin_path("posetape"), "REC", file, "1", std::to_string(SERVOS), "1", "0"},
-            {sim.env()}) ||
+            {env}) ||
         !session.wait_for("Found 18 Kinetron motors", 20000)) {
         std::fprintf(stderr, "bench: posetape REC did not find the servos:\n%s\n",
                      session.output().c_str());
         return 0;
     }
     // A measuring window, not a wait for an event: the frame lines carry their own times.
-    std::this_thread::sleep_for(std::chrono::seconds(RECORD_SECONDS));
+    std::this_thread::sleep_for(std::chrono::seconds(seconds));
     session.send(harness::KEY_ESC);
     session.wait_exit(10000);
     rec = read_recording(file);
@@ -158,7 +160,7 @@ double recording_row(const harness::Servosim& sim, const std::string& file, int 
 {
     const double library_ms = library_frame_ms(sim);
     Recording rec;
-    const double fps = record_fps(sim, file, rec);
+    const double fps = record_fps(sim.env(), file, rec);
     const double exchange_us =
         wire_us(READ_PACKET_BYTES + WORD_REPLY_BYTES, 1) + 2.0 * return_delay;
     const double limit = 1e6 / (2 * SERVOS * exchange_us);
@@ -227,6 +229,27 @@ void run_recording_bench()
     report_summary("rec_ratio_rd0", recording_row(sim, dir + "/rec_rd0.csv", 0), 3);
     std::remove((dir + "/rec.csv").c_str());
     remove_with_dir(dir + "/rec_rd0.csv");
+}
+
+void run_adapter_recording_bench(int latency_ms, double exchange_ms)
+{
+    const std::string device =
+        "sim:ids=1-18,baud=1,timing=wire,latency=" + std::to_string(latency_ms);
+    const std::string file = harness::temp_dir() + "/rec_usb.csv";
+    Recording rec;
+    // Long enough for some ten frames through a slow adapter.
+    const double fps = record_fps("KINETRON_DEVICE=" + device, file, rec, latency_ms > 4 ? 7 : 3);
+    remove_with_dir(file);
+    const double limit = 1000.0 / (2 * SERVOS * exchange_ms);
+    char figure[80];
+    std::snprintf(figure, sizeof figure, "REC 18 servos, adapter latency %d ms", latency_ms);
+    report_row(figure, fps, limit, "frames/s");
+    char note[200];
+    std::snprintf(note, sizeof note,
+                  "%s: %d frames, %d values failed, %d wrong, frame median %.0f ms", figure,
+                  rec.frames, rec.failed_values, rec.wrong_values, median(rec.delays));
+    report_note(note);
+    report_summary("rec_ratio_usb" + std::to_string(latency_ms), limit > 0 ? fps / limit : 0, 3);
 }
 
 void run_servoscan_bench()
