@@ -83,7 +83,8 @@ int speed_register_value(double units_per_second)
 
 } // namespace
 
-SimServo::SimServo(int id, int baud, int position, bool hand_wave, std::int64_t now_us)
+SimServo::SimServo(int id, int baud, int position, bool hand_wave, std::int64_t now_us,
+                   int hand_speed)
     : position_(position), hand_wave_(hand_wave), last_us_(now_us)
 {
     factory_table();
@@ -91,7 +92,7 @@ SimServo::SimServo(int id, int baud, int position, bool hand_wave, std::int64_t 
     table_[4] = static_cast<std::uint8_t>(baud);
     set_word(30, position);
     // Each servo's hand moves at its own pace within about 60 units of where it started.
-    hand_speed_ups_ = 25.0 + (id % 5) * 6.0;
+    hand_speed_ups_ = hand_speed > 0 ? units_per_second(hand_speed) : 25.0 + (id % 5) * 6.0;
     hand_low_ = std::max(0, position - 60);
     hand_high_ = std::min(1023, position + 60);
     hand_direction_ = id % 2 ? 1 : -1;
