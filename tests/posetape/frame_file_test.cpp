@@ -1,6 +1,7 @@
 // The frame file reader and writer, without any bus.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdio>
 #include <string>
 
@@ -205,6 +206,25 @@ TEST(FrameFileReader, SpeedScaling)
     parse("0 [1000]1 [0]1 [1]1 [2]1\n", r.header, &frame, 1e30f);
     EXPECT_EQ(frame.speeds[0], 2147483647);
     EXPECT_EQ(frame.speeds[1], 15);
+}
+
+TEST(FrameFileValues, RecordedSpeedsAndPauses)
+{
+    // The recorder keeps bits 0..9 of the present speed; bit 10 is the direction.
+    const int speeds[][2] = {{0, 0},       {511, 511}, {512, 512},  {700, 700},
+                             {1023, 1023}, {1024, 0},  {1724, 700}, {2047, 1023}};
+    for (const auto& c : speeds)
+        EXPECT_EQ(recorded_speed(c[0]), c[1]) << c[0];
+    // The pause is computed in single precision, as the factor is kept, then cut.
+    struct Pause {
+        int delay;
+        float factor;
+        unsigned long ms;
+    } pauses[] = {
+        {10, 0.7f, 7},  {20, 0.35f, 7},         {33, 0.5f, 16},   {-5, 1.0f, 0},
+        {10, -1.0f, 0}, {10, std::nanf(""), 0}, {100, 1.0f, 100}, {2000000000, 4.0f, 2147483647}};
+    for (const Pause& p : pauses)
+        EXPECT_EQ(frame_pause_ms(p.delay, p.factor), p.ms) << p.delay << " x " << p.factor;
 }
 
 TEST(FrameFileReader, RelativePositions)

@@ -141,6 +141,25 @@ TEST(PosetapeRec, TableHeadEverySixtyFramesAndTheFileEndsWithACompleteLine)
     EXPECT_EQ(read_file(path).back(), '\n');
 }
 
+TEST(PosetapeRec, FastMovesKeepTheirSpeedInEitherDirection)
+{
+    std::string path = harness::temp_dir() + "/fast.csv";
+    PtySession s;
+    // The hand turns servo 1 at 700 back and forth: readings 700 and 1024 + 700.
+    start_rec(s, {path, "1", "1", "35", "0"}, "ids=1,hand=700");
+    ASSERT_TRUE(s.wait_for_count("\n|[", 30, 20000)) << s.output();
+    s.send(harness::KEY_ESC);
+    EXPECT_EQ(s.wait_exit(), 0);
+    EXPECT_NE(s.output().find("\n|[700 ]"), std::string::npos) << s.output();
+    std::vector<std::string> lines = lines_of(read_file(path));
+    ASSERT_GE(lines.size(), 32u);
+    for (std::size_t i = 2; i < lines.size(); ++i) {
+        std::vector<std::string> speeds, positions;
+        ASSERT_TRUE(split_recorded_line(lines[i], &speeds, &positions)) << lines[i];
+        EXPECT_EQ(speeds, std::vector<std::string>{"700"}) << lines[i];
+    }
+}
+
 TEST(PosetapeRec, KilledRecordingKeepsEveryRowItShowed)
 {
     std::string path = harness::temp_dir() + "/killed.csv";
