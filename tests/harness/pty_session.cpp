@@ -3,6 +3,7 @@
 #include "child.h"
 
 #include <fcntl.h>
+#include <ftw.h>
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
@@ -36,14 +37,40 @@ std::string source_path(const std::string& relative)
     return std::string(KINETRON_SOURCE_DIR) + "/" + relative;
 }
 
+namespace {
+
+int remove_entry(const char* path, const struct stat*, int, struct FTW*)
+{
+    std::remove(path);
+    return 0;
+}
+
+// The directories temp_dir() made, removed with all they hold when the process ends, also
+// after a failed test. A forked child that exits leaves its parent's alone.
+struct MadeDirs {
+    pid_t owner = getpid();
+    std::vector<std::string> paths;
+    ~MadeDirs()
+    {
+        if (getpid() != owner)
+            return;
+        for (const std::string& path : paths)
+            nftw(path.c_str(), remove_entry, 16, FTW_DEPTH | FTW_PHYS);
+    }
+};
+
+} // namespace
+
 std::string temp_dir()
 {
+    static MadeDirs made;
     const char* base = std::getenv("TMPDIR");
     std::string pattern = std::string(base && *base ? base : "/tmp") + "/kinetron-test-XXXXXX";
     std::vector<char> buffer(pattern.begin(), pattern.end());
     buffer.push_back('\0');
     if (!mkdtemp(buffer.data()))
         return std::string();
+    made.paths.push_back(buffer.data());
     return std::string(buffer.data());
 }
 
