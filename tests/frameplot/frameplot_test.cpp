@@ -196,6 +196,16 @@ TEST(FrameplotTool, WritesAWellFormedPlotWithOneLanePerServoAndMarksFailedReads)
     // Ids 1, 2 and 3 are kept (0..31); 40 is filtered out as playback would.
     std::regex lane(
         R"re(<g class="lane" data-id="(\d+)" data-top="([\d.]+)" data-bottom="([\d.]+)">([\s\S]*?)</g>)re");
+    // Each lane spans its own positions, at least 20 units, with 5 % of the span above and
+    // below: labels are the lowest and highest position; where they stand, as a share of
+    // the lane's height from its top.
+    struct Scale {
+        std::string labels;
+        double highestAt, lowestAt;
+    };
+    const Scale scales[] = {{"2000 -5", 1 / 22.0, 21 / 22.0},     // 2005 units
+                            {"501 498", 9.5 / 22.0, 12.5 / 22.0}, // 3, widened to 20
+                            {"310 300", 6 / 22.0, 16 / 22.0}};    // 10, widened to 20
     std::vector<std::string> ids;
     int unread = 0;
     for (auto it = std::sregex_iterator(svg.begin(), svg.end(), lane); it != std::sregex_iterator();
@@ -204,14 +214,28 @@ TEST(FrameplotTool, WritesAWellFormedPlotWithOneLanePerServoAndMarksFailedReads)
         double top = std::stod((*it)[2]), bottom = std::stod((*it)[3]);
         std::string body = (*it)[4];
         EXPECT_NE(body.find(">id " + std::string((*it)[1]) + "</text>"), std::string::npos);
+        std::regex label(R"re(<text class="scale"[^>]*>(-?\d+)</text>)re");
+        std::string labels;
+        for (auto l = std::sregex_iterator(body.begin(), body.end(), label);
+             l != std::sregex_iterator(); ++l)
+            labels += (labels.empty() ? "" : " ") + std::string((*l)[1]);
         std::regex point(R"re(<circle class="point" cx="[\d.]+" cy="([\d.-]+)")re");
         int points = 0;
+        double highestY = bottom, lowestY = top;
         for (auto p = std::sregex_iterator(body.begin(), body.end(), point);
              p != std::sregex_iterator(); ++p) {
             double y = std::stod((*p)[1]);
             EXPECT_GE(y, top);
             EXPECT_LE(y, bottom);
+            highestY = std::min(highestY, y);
+            lowestY = std::max(lowestY, y);
             ++points;
+        }
+        if (ids.size() <= 3) {
+            const Scale& scale = scales[ids.size() - 1];
+            EXPECT_EQ(labels, scale.labels) << "lane " << (*it)[1];
+            EXPECT_NEAR((highestY - top) / (bottom - top), scale.highestAt, 0.002);
+            EXPECT_NEAR((lowestY - top) / (bottom - top), scale.lowestAt, 0.002);
         }
         std::regex mark(R"(<rect class="unread"[^>]*fill="red")");
         int marks = static_cast<int>(std::distance(
