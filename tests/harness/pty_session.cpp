@@ -45,17 +45,15 @@ int remove_entry(const char* path, const struct stat*, int, struct FTW*)
     return 0;
 }
 
-// The directories temp_dir() made, removed with all they hold when the process ends, also
-// after a failed test. A forked child that exits leaves its parent's alone.
+// The directories temp_dir() made, each removed with all it holds when the process that
+// made it ends, also after a failed test; a forked child leaves its parent's alone.
 struct MadeDirs {
-    pid_t owner = getpid();
-    std::vector<std::string> paths;
+    std::vector<std::pair<pid_t, std::string>> dirs;
     ~MadeDirs()
     {
-        if (getpid() != owner)
-            return;
-        for (const std::string& path : paths)
-            nftw(path.c_str(), remove_entry, 16, FTW_DEPTH | FTW_PHYS);
+        for (const auto& [maker, path] : dirs)
+            if (maker == getpid())
+                nftw(path.c_str(), remove_entry, 16, FTW_DEPTH | FTW_PHYS);
     }
 };
 
@@ -70,7 +68,7 @@ std::string temp_dir()
     buffer.push_back('\0');
     if (!mkdtemp(buffer.data()))
         return std::string();
-    made.paths.push_back(buffer.data());
+    made.dirs.emplace_back(getpid(), buffer.data());
     return std::string(buffer.data());
 }
 

@@ -52,20 +52,6 @@ TEST(Holdswitch, AllMotorsAlternatesBroadcastWritesAt35And1)
     }
 }
 
-TEST(Linkspeed, SameBaudNumberIsReadButNeverRewritten)
-{
-    harness::Process p;
-    ASSERT_TRUE(p.start({harness::bin_path("linkspeed"), "1", "35", "35"},
-                        {"KINETRON_DEVICE=sim:ids=1@35,trace"}));
-    const std::string cycle = "Succeed to open USB2Kinetron!\nOld Baud Rate: 35\n"
-                              "New Baud Rate: 35\nTrying again ...\n";
-    EXPECT_TRUE(p.wait_for_stdout(cycle + cycle)) << p.stdout_text();
-    p.signal(SIGTERM);
-    p.wait_exit();
-    EXPECT_GE(count_lines_with(p.stderr_text(), "READ id 1  address 4"), 4) << p.stderr_text();
-    EXPECT_EQ(count_lines_with(p.stderr_text(), "WRITE id 1"), 0) << p.stderr_text();
-}
-
 TEST(Factoryclear, AnyOtherKeyDoesNothing)
 {
     for (const char* key : {"n", "\n", "x"}) {
