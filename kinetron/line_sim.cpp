@@ -72,7 +72,7 @@ public:
 
     void discard_input() override { sim_chain_discard(chain_); }
     void drain() override {}
-    bool set_speed(int bits_per_second) override
+    bool set_speed(int bits_per_second, std::string&) override
     {
         bps_ = bits_per_second;
         return true;
@@ -82,7 +82,7 @@ public:
 
 private:
     SimChain* chain_;
-    long bps_ = 2000000 / 36;
+    long bps_ = 0; // bus_open sets it before the first packet
 };
 
 } // namespace

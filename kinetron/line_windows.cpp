@@ -29,7 +29,7 @@ std::string last_error_text(DWORD code)
 
 class WindowsLine : public Line {
 public:
-    WindowsLine(HANDLE handle, std::string name) : handle_(handle), name_(std::move(name)) {}
+    explicit WindowsLine(HANDLE handle) : handle_(handle) {}
     ~WindowsLine() override { CloseHandle(handle_); }
 
     bool write_all(const std::uint8_t* data, std::size_t count) override
@@ -84,12 +84,12 @@ public:
         unsent_bytes_ = 0;
     }
 
-    bool set_speed(int bits_per_second) override
+    bool set_speed(int bits_per_second, std::string& error) override
     {
         DCB dcb = {};
         dcb.DCBlength = sizeof dcb;
         if (!GetCommState(handle_, &dcb)) {
-            report_speed_failure(bits_per_second);
+            error = last_error_text(GetLastError());
             return false;
         }
         dcb.BaudRate = static_cast<DWORD>(bits_per_second);
@@ -108,7 +108,7 @@ public:
         dcb.fNull = FALSE;
         dcb.fAbortOnError = FALSE;
         if (!SetCommState(handle_, &dcb)) {
-            report_speed_failure(bits_per_second);
+            error = last_error_text(GetLastError());
             return false;
         }
         speed_ = bits_per_second;
@@ -119,15 +119,8 @@ public:
     bool is_usb_adapter() const override { return true; }
 
 private:
-    void report_speed_failure(int bits_per_second)
-    {
-        std::fprintf(stderr, "kinetron: %s: cannot set the line speed to %d bps: %s\n",
-                     name_.c_str(), bits_per_second, last_error_text(GetLastError()).c_str());
-    }
-
     HANDLE handle_;
-    std::string name_;
-    int speed_ = 9600;
+    int speed_ = 0; // bus_open sets it before the first packet
     int unsent_bytes_ = 0;
 };
 
@@ -158,7 +151,7 @@ Line* open_serial_line(const char* path, std::string& error)
     }
     SetupComm(handle, 4096, 4096);
     PurgeComm(handle, PURGE_RXCLEAR | PURGE_TXCLEAR);
-    return new WindowsLine(handle, path);
+    return new WindowsLine(handle);
 }
 
 } // namespace kinetron
