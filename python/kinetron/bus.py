@@ -136,6 +136,9 @@ class Bus:
         baudnum = _integer(baudnum, "baud number", 0, BAUDNUM_MAX)
         with _lock:
             self._check_open()
+            # bus_change_baud returns nothing; a refusal shows as a new last-error text. (The
+            # library keeps that text until the next failure, so a refusal that repeats the
+            # previous failure's text word for word would pass unseen.)
             before = _library.last_error()
             _lib.bus_change_baud(baudnum)
             after = _library.last_error()

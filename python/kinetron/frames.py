@@ -130,9 +130,10 @@ def read(path, id_start=0, id_end=253):
     over. Raises :class:`kinetron.FrameFileError`, with the player's message, for an empty
     file, an unknown type line or a bad id; OSError when the file cannot be read. Texts from
     the file are decoded as UTF-8, undecodable bytes kept as with ``os.fsdecode``."""
+    id_start, id_end = operator.index(id_start), operator.index(id_end)
     for name, value in (("id_start", id_start), ("id_end", id_end)):
-        if not isinstance(value, int) or not 0 <= value <= 255:
-            raise ValueError(f"{name} must be an integer from 0 to 255, not {value!r}")
+        if not 0 <= value <= 255:
+            raise ValueError(f"{name} {value} is outside 0..255")
     name = os.fsdecode(os.fspath(path))
     with open(path, "rb") as file:
         lines = _lines(file.read())
@@ -169,10 +170,11 @@ def read(path, id_start=0, id_end=253):
         if kept[-1]:
             motion.ids.append(id)
 
-    per_column = 2 if motion.has_speeds else 1
+    has_speeds = motion.has_speeds
+    per_column = 2 if has_speeds else 1
     for line in lines:
         tokens = _TOKEN.findall(line)
-        frame = Frame(BLANK_DELAY, [], [] if motion.has_speeds else None)
+        frame = Frame(BLANK_DELAY, [], [] if has_speeds else None)
         motion.frames.append(frame)
         if not tokens:
             continue
@@ -191,7 +193,7 @@ def read(path, id_start=0, id_end=253):
                     f"Warning: Found a bad Motor value of '{_text(token)}' in file '{name}'!"
                 )
                 value = BAD_VALUE
-            column, is_speed = index // per_column, motion.has_speeds and index % 2 == 0
+            column, is_speed = index // per_column, has_speeds and index % 2 == 0
             if column < len(kept) and not kept[column]:
                 continue
             if is_speed:
