@@ -240,10 +240,14 @@ for made in "$source_dir/python/build" "$source_dir/python/kinetron.egg-info"; d
 done
 if quietly "$python" -m venv --system-site-packages "$venv" &&
    quietly env PIP_NO_INDEX=1 "$venv/bin/python" -m pip install --no-build-isolation --no-cache-dir "$source_dir/python"; then
-    got=$(cd "$work" && env -u KINETRON_LIBRARY KINETRON_DEVICE=sim "$venv/bin/python" -B -c '
-import kinetron, kinetron.frames as f
-print(kinetron.__file__.startswith("'"$venv"'"), len(f.read("'"$source_dir"'/samples/wave_recorded.csv").frames))' 2>&1)
-    if [ "$got" = "True 37" ]; then pass "pip install --no-build-isolation ./python, no network: imports and reads a sample"
+    # Installed apart from the kit, the package finds the library through KINETRON_LIBRARY.
+    library=$(ls "$build"/lib/libkinetron.so 2>/dev/null | head -n 1)
+    got=$(cd "$work" && PYTHONPATH= KINETRON_LIBRARY="$library" "$venv/bin/python" -B -c '
+import kinetron
+with kinetron.Bus("sim") as bus:
+    bus.change_baud(35)
+    print(kinetron.__file__.startswith("'"$venv/"'"), bus.read_word(1, kinetron.ADDR_PRESENT_POSITION))' 2>&1)
+    if [ "$got" = "True 512" ]; then pass "pip install --no-build-isolation ./python, no network: the package reaches sim"
     else fail "the package pip installed printed '$got'"; fi
 else
     fail "pip install --no-build-isolation ./python into a virtual environment"
