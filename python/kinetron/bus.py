@@ -136,14 +136,12 @@ class Bus:
         baudnum = _integer(baudnum, "baud number", 0, BAUDNUM_MAX)
         with _lock:
             self._check_open()
-            # bus_change_baud returns nothing; a refusal shows as a new last-error text. (The
-            # library keeps that text until the next failure, so a refusal that repeats the
-            # previous failure's text word for word would pass unseen.)
-            before = _library.last_error()
+            # bus_change_baud returns nothing; it clears the last-error text on entry and
+            # sets it only when the line refuses the speed.
             _lib.bus_change_baud(baudnum)
-            after = _library.last_error()
-            if after and after != before:
-                raise BusError(after)
+            reason = _library.last_error()
+            if reason:
+                raise BusError(reason)
 
     def _read(self, function, id, address, tries, what):
         id = _integer(id, "id", 0, ID_HIGHEST_SERVO)
