@@ -6,11 +6,11 @@
 #
 #   wine_test.sh prefix | stop | imports | usage | sim-play | com BAUDNUM | latency
 #
-# Environment (set by the cross build's CTest): WINE_LOADER, WINE_SERVER, WIN_BIN,
+# Environment (set by the cross build's CTest): WINE, WINE_SERVER, WIN_BIN,
 # NATIVE_BIN, SOURCE_DIR, WORK (a folder of the build tree), OBJDUMP.
 set -uo pipefail
 
-export WINEPREFIX="$WORK/prefix" WINEDLLOVERRIDES="mscoree,mshtml=" WINELOADER="$WINE_LOADER"
+export WINEPREFIX="$WORK/prefix" WINEDLLOVERRIDES="mscoree,mshtml=" WINELOADER="$WINE"
 export WINEDEBUG="-all,err+module"
 unset KINETRON_DEVICE WINEPATH
 LINE="$WORK/line"                    # servosim's --link; the prefix maps COM12 to it
@@ -24,7 +24,7 @@ fail() { echo "FAIL: $*"; exit 1; }
 need_native() {
   [ -x "$NATIVE_BIN/servosim" ] || { echo "no native build at $NATIVE_BIN: skipped"; exit 77; }
 }
-wine_quiet() { "$WINE_LOADER" "$@" </dev/null >>"$WORK/wine.log" 2>&1; }
+wine_quiet() { "$WINE" "$@" </dev/null >>"$WORK/wine.log" 2>&1; }
 
 # A fresh working folder holding the sample; the tools see its name, not its path.
 scratch() {
@@ -38,7 +38,7 @@ run_pair() {
   local name=$1 device=$2 tool=$3
   shift 3
   scratch "$name"
-  (cd "$RUN" && KINETRON_DEVICE=$device "$WINE_LOADER" "$WIN_BIN/$tool.exe" "$@" </dev/null \
+  (cd "$RUN" && KINETRON_DEVICE=$device "$WINE" "$WIN_BIN/$tool.exe" "$@" </dev/null \
      >win.raw 2>win.err)
   local win_status=$?
   ${BETWEEN_RUNS:-true}
@@ -82,7 +82,7 @@ trap stop_servosim EXIT
 timed_run() {
   local start end
   start=$(date +%s%N)
-  (cd "$RUN" && "$WINE_LOADER" "$WIN_BIN/$1.exe" "${@:2}" </dev/null >"$RUN/$1.out" 2>&1)
+  (cd "$RUN" && "$WINE" "$WIN_BIN/$1.exe" "${@:2}" </dev/null >"$RUN/$1.out" 2>&1)
   end=$(date +%s%N)
   echo $(((end - start) / 1000000))
 }
@@ -95,7 +95,7 @@ prefix)
   mkdir -p "$WORK"
   : >"$WORK/wine.log"
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
-    "$WINE_LOADER" wineboot -i </dev/null >>"$WORK/wine.log" 2>&1 || fail "wineboot: $(tail -5 "$WORK/wine.log")"
+    "$WINE" wineboot -i </dev/null >>"$WORK/wine.log" 2>&1 || fail "wineboot: $(tail -5 "$WORK/wine.log")"
   fi
   wine_quiet reg add 'HKLM\Software\Wine\Ports' /v $PORT /t REG_SZ /d "$LINE" /f || fail "reg add"
   wine_quiet reg add "$FTDI_KEY" /v PortName /t REG_SZ /d $PORT /f || fail "reg add"
