@@ -69,7 +69,7 @@ if(TARGET ftd2xx_real)
   endif()
 endif()
 
-install(FILES ${PROJECT_SOURCE_DIR}/bus/kinetron.h ${PROJECT_SOURCE_DIR}/bus/registers.h
+install(FILES ${PROJECT_SOURCE_DIR}/bus/include/kinetron.h ${PROJECT_SOURCE_DIR}/bus/include/registers.h
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/kinetron)
 
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/samples/ DESTINATION ${KINETRON_INSTALL_DATADIR}/samples

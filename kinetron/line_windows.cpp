@@ -30,9 +30,7 @@ std::string last_error_text(DWORD code)
 
 class WindowsLine : public Line {
 public:
-    WindowsLine(HANDLE handle, std::string name, int latency)
-        : handle_(handle), name_(std::move(name)), latency_(latency)
-    {}
+    WindowsLine(HANDLE handle, int latency) : handle_(handle), latency_(latency) {}
     ~WindowsLine() override { CloseHandle(handle_); }
 
     bool write_all(const std::uint8_t* data, std::size_t count) override
@@ -87,12 +85,12 @@ public:
         unsent_bytes_ = 0;
     }
 
-    bool set_speed(int bits_per_second) override
+    bool set_speed(int bits_per_second, std::string& error) override
     {
         DCB dcb = {};
         dcb.DCBlength = sizeof dcb;
         if (!GetCommState(handle_, &dcb)) {
-            report_speed_failure(bits_per_second);
+            error = last_error_text(GetLastError());
             return false;
         }
         dcb.BaudRate = static_cast<DWORD>(bits_per_second);
@@ -111,7 +109,7 @@ public:
         dcb.fNull = FALSE;
         dcb.fAbortOnError = FALSE;
         if (!SetCommState(handle_, &dcb)) {
-            report_speed_failure(bits_per_second);
+            error = last_error_text(GetLastError());
             return false;
         }
         speed_ = bits_per_second;
@@ -122,16 +120,9 @@ public:
     bool is_usb_adapter() const override { return true; }
 
 private:
-    void report_speed_failure(int bits_per_second)
-    {
-        std::fprintf(stderr, "kinetron: %s: cannot set the line speed to %d bps: %s\n",
-                     name_.c_str(), bits_per_second, last_error_text(GetLastError()).c_str());
-    }
-
     HANDLE handle_;
-    std::string name_;
     int latency_;
-    int speed_ = 9600;
+    int speed_ = 0; // bus_open sets it before the first packet
     int unsent_bytes_ = 0;
 };
 
@@ -165,7 +156,7 @@ Line* open_serial_line(const char* path, std::string& error)
     // Time-outs follow the latency timer the driver keeps for this port (Device Manager,
     // the port's Advanced settings).
     const int timer = usb_latency_timer(path);
-    return new WindowsLine(handle, path, timer >= 0 ? timer : DEFAULT_USB_LATENCY_MS);
+    return new WindowsLine(handle, timer >= 0 ? timer : DEFAULT_USB_LATENCY_MS);
 }
 
 } // namespace kinetron

@@ -282,6 +282,7 @@ TEST_F(BusLine, BaudNumbersSetExactSpeeds)
         bus_change_baud(baudnum);
         const std::string said = testing::internal::GetCapturedStderr();
         EXPECT_NE(said.find(std::to_string(baudnum)), std::string::npos) << said;
+        EXPECT_EQ("kinetron: " + std::string(kinetron_last_error()) + "\n", said);
         EXPECT_EQ(master_speed(peer.master()), 2000000 / 256) << baudnum;
     }
 }
@@ -364,6 +365,7 @@ TEST(BusOpen, FailsWithOneLineAndRecovers)
     const std::string said = testing::internal::GetCapturedStderr();
     EXPECT_NE(said.find("/dev/no-such-servo-line"), std::string::npos) << said;
     EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
+    EXPECT_EQ("kinetron: " + std::string(kinetron_last_error()) + "\n", said);
     bus_close();
 
     PtyPeer peer;
