@@ -127,20 +127,6 @@ if(TARGET kinetron AND KINETRON_PYTHON_INSTALL_DIR)
   install(FILES ${CMAKE_CURRENT_BINARY_DIR}/python/_install.py DESTINATION ${kinetron_python_dest})
 endif()
 
-# The mingw runtime's thread library is a DLL of its own; ship it beside the programs so the
-# Windows archive runs on a machine without mingw.
-if(WIN32 AND MINGW)
-  set(winpthread_dirs "")
-  foreach(root ${CMAKE_FIND_ROOT_PATH})
-    list(APPEND winpthread_dirs ${root}/lib ${root}/bin)
-  endforeach()
-  find_file(KINETRON_WINPTHREAD_DLL libwinpthread-1.dll PATHS ${winpthread_dirs}
-            NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH)
-  if(KINETRON_WINPTHREAD_DLL)
-    install(FILES ${KINETRON_WINPTHREAD_DLL} DESTINATION ${CMAKE_INSTALL_BINDIR})
-  endif()
-endif()
-
 # find_package(kinetron) and pkg-config. Both locate the installed tree relative to their own
 # file, so they stay right after `cmake --install --prefix` anywhere and after a move.
 if(TARGET kinetron)
