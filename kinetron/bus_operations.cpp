@@ -1,5 +1,6 @@
 // The operations of kinetron.h over one process-wide state: the open line, the packet under
 // construction, the line speed and the result code of the last exchange.
+#include <cstdarg>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -28,6 +29,33 @@ int g_result = RESULT_SENT;
 int g_bits_per_second = INITIAL_BITS_PER_SECOND;
 std::uint8_t g_reply[kinetron::MAX_REPLY_PARAMS];
 int g_reply_count = 0;
+
+// The device the open line was opened as, for messages, and the reason of the last failed
+// bus_open or bus_change_baud. Fixed arrays, like everything here, for the watchdog's exit.
+char g_device[256] = "";
+char g_last_error[512] = "";
+
+// The library's one way to report a failure: one line on standard error, also kept for
+// kinetron_last_error().
+void report_failure(const char* format, ...)
+{
+    std::va_list args;
+    va_start(args, format);
+    std::vsnprintf(g_last_error, sizeof g_last_error, format, args);
+    va_end(args);
+    std::fprintf(stderr, "kinetron: %s\n", g_last_error);
+}
+
+// Sets the line's speed; on refusal says why and leaves the recorded speed alone.
+bool set_line_speed(Line* line, int bits_per_second)
+{
+    std::string error;
+    if (line->set_speed(bits_per_second, error))
+        return true;
+    report_failure("%s: cannot set the line speed to %d bps: %s", g_device, bits_per_second,
+                   error.c_str());
+    return false;
+}
 
 bool valid_id(int id) { return id >= 0 && id <= ID_BROADCAST; }
 
@@ -96,16 +124,18 @@ extern "C" {
 
 int bus_open(void)
 {
+    g_last_error[0] = '\0';
     bus_close();
     std::string device;
     std::string error;
     Line* line = kinetron::open_chosen_line(device, error);
     if (line == nullptr) {
-        std::fprintf(stderr, "kinetron: cannot open %s: %s\n", device.c_str(), error.c_str());
+        report_failure("cannot open %s: %s", device.c_str(), error.c_str());
         return 0;
     }
-    if (!line->set_speed(INITIAL_BITS_PER_SECOND)) {
-        delete line; // the line has said why on standard error
+    std::snprintf(g_device, sizeof g_device, "%s", device.c_str());
+    if (!set_line_speed(line, INITIAL_BITS_PER_SECOND)) {
+        delete line;
         return 0;
     }
     g_line = line;
@@ -125,10 +155,10 @@ void bus_close(void)
 
 void bus_change_baud(int baudnum)
 {
+    g_last_error[0] = '\0';
     if (baudnum < 0 || baudnum > BAUDNUM_MAX) {
-        std::fprintf(stderr,
-                     "kinetron: baud number %d is outside 0..%d; the line stays at %d bps\n",
-                     baudnum, BAUDNUM_MAX, g_bits_per_second);
+        report_failure("baud number %d is outside 0..%d; the line stays at %d bps", baudnum,
+                       BAUDNUM_MAX, g_bits_per_second);
         return;
     }
     const int bits_per_second = baudnum_to_bps(baudnum);
@@ -138,9 +168,11 @@ void bus_change_baud(int baudnum)
     }
     // The last packet must leave at the speed it was built for.
     g_line->drain();
-    if (g_line->set_speed(bits_per_second))
+    if (set_line_speed(g_line, bits_per_second))
         g_bits_per_second = bits_per_second;
 }
+
+const char* kinetron_last_error(void) { return g_last_error; }
 
 int bus_result(void) { return g_result; }
 

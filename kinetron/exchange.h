@@ -14,8 +14,8 @@ struct Exchange {
     const std::vector<std::uint8_t>* packet = nullptr; // well-formed wire bytes
     bool expect_reply = false;
     int expect_id = 0;
-    int expect_params = 0; // parameter bytes the reply carries
-    int bits_per_second = 1000000;
+    int expect_params = 0;   // parameter bytes the reply carries
+    int bits_per_second = 0; // the line's present speed
 };
 
 // Most parameter bytes a reply can carry.

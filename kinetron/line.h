@@ -25,8 +25,9 @@ public:
     virtual void discard_input() = 0;
     // Returns once the bytes written so far have left the line.
     virtual void drain() = 0;
-    // Sets the line speed exactly; false (with one line on standard error) when refused.
-    virtual bool set_speed(int bits_per_second) = 0;
+    // Sets the line speed exactly; false and the reason when the port refuses it. A line
+    // never prints: the library's operations say what failed, in one line.
+    virtual bool set_speed(int bits_per_second, std::string& error) = 0;
     // Adapter latency in milliseconds: 0 for a line that is no USB adapter.
     virtual int latency_ms() const = 0;
     // True for a USB serial adapter (it adds its own frame time to every exchange).

@@ -194,14 +194,10 @@ public:
         unsent_bytes_ = 0;
     }
 
-    bool set_speed(int bits_per_second) override
+    bool set_speed(int bits_per_second, std::string& error) override
     {
-        std::string error;
-        if (!set_exact_speed(fd_, bits_per_second, error)) {
-            std::fprintf(stderr, "kinetron: %s: cannot set the line speed to %d bps: %s\n",
-                         path_.c_str(), bits_per_second, error.c_str());
+        if (!set_exact_speed(fd_, bits_per_second, error))
             return false;
-        }
         speed_ = bits_per_second;
         return true;
     }
@@ -215,7 +211,7 @@ private:
     bool usb_;
     bool pty_;
     int latency_;
-    int speed_ = 9600;
+    int speed_ = 0;        // bus_open sets it before the first packet
     int unsent_bytes_ = 0; // size of the last packet written since the last drain
 };
 

@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "registers.h"
 #include "sim_faults.h"
 #include "sim_options.h"
 #include "sim_packet.h"
@@ -22,8 +23,6 @@ const int INS_PING = 1, INS_READ = 2, INS_WRITE = 3, INS_RESET = 6, INS_SYNC_WRI
 const int BROADCAST = 254;
 const int ERR_CHECKSUM = 1 << 4, ERR_INSTRUCTION = 1 << 6;
 const double BITS_PER_BYTE = 10.0; // start bit, 8 data bits, stop bit
-
-long line_speed(int baud) { return 2000000L / (baud + 1); }
 
 struct QueuedByte {
     std::uint8_t byte;
@@ -159,7 +158,7 @@ void SimChain::handle(const sim::InstructionPacket& packet, long bps)
     std::vector<Reply> replies;
     int listeners = 0;
     for (sim::SimServo& servo : servos) {
-        if (line_speed(servo.baud()) != bps)
+        if (baudnum_to_bps(servo.baud()) != bps)
             continue;
         if (servo.id() != packet.id && packet.id != BROADCAST)
             continue;

@@ -282,6 +282,7 @@ TEST_F(BusLine, BaudNumbersSetExactSpeeds)
         bus_change_baud(baudnum);
         const std::string said = testing::internal::GetCapturedStderr();
         EXPECT_NE(said.find(std::to_string(baudnum)), std::string::npos) << said;
+        EXPECT_EQ("kinetron: " + std::string(kinetron_last_error()) + "\n", said);
         EXPECT_EQ(master_speed(peer.master()), 2000000 / 256) << baudnum;
     }
 }
@@ -364,11 +365,13 @@ TEST(BusOpen, FailsWithOneLineAndRecovers)
     const std::string said = testing::internal::GetCapturedStderr();
     EXPECT_NE(said.find("/dev/no-such-servo-line"), std::string::npos) << said;
     EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
+    EXPECT_EQ("kinetron: " + std::string(kinetron_last_error()) + "\n", said);
     bus_close();
 
     PtyPeer peer;
     setenv("KINETRON_DEVICE", peer.path().c_str(), 1);
     ASSERT_NE(bus_open(), 0);
+    EXPECT_STREQ(kinetron_last_error(), "") << "a success clears the last reason";
     bus_close();
     ASSERT_NE(bus_open(), 0) << "reopening after bus_close";
     bus_close();
