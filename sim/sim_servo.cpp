@@ -17,38 +17,42 @@ struct Register {
 };
 
 // The control table. Addresses missing here are reserved: they read 0 and refuse writes.
+// clang-format off
 const Register REGISTERS[] = {
-    {0, 2, READ_ONLY, 0, 0},    // model number
-    {2, 1, READ_ONLY, 0, 0},    // firmware version
-    {3, 1, WRITABLE, 0, 253},   // id
-    {4, 1, WRITABLE, 0, 254},   // baud number
-    {5, 1, WRITABLE, 0, 254},   // return delay, 2 us units
-    {6, 2, WRITABLE, 0, 1023},  // lowest angle
-    {8, 2, WRITABLE, 0, 1023},  // highest angle
-    {11, 1, WRITABLE, 0, 150},  // temperature limit
-    {12, 1, WRITABLE, 50, 250}, // lowest voltage
-    {13, 1, WRITABLE, 50, 250}, // highest voltage
-    {14, 2, WRITABLE, 0, 1023}, // max torque
-    {16, 1, WRITABLE, 0, 2},    // status-return level
-    {17, 1, WRITABLE, 0, 127},  // alarm LED
-    {18, 1, WRITABLE, 0, 127},  // alarm shutdown
-    {24, 1, WRITABLE, 0, 1},    // torque enable
-    {25, 1, WRITABLE, 0, 1},    // LED
-    {26, 1, WRITABLE, 0, 255},  // compliance margins and slopes
-    {27, 1, WRITABLE, 0, 255},  {28, 1, WRITABLE, 0, 255},
-    {29, 1, WRITABLE, 0, 255},  {30, 2, WRITABLE, 0, 1023}, // goal position
-    {32, 2, WRITABLE, 0, 1023},                             // moving speed
-    {34, 2, WRITABLE, 0, 1023},                             // torque limit
-    {36, 2, READ_ONLY, 0, 0},                               // present position
-    {38, 2, READ_ONLY, 0, 0},                               // present speed
-    {40, 2, READ_ONLY, 0, 0},                               // present load
-    {42, 1, READ_ONLY, 0, 0},                               // present voltage
-    {43, 1, READ_ONLY, 0, 0},                               // present temperature
-    {44, 1, READ_ONLY, 0, 0},                               // registered
-    {46, 1, READ_ONLY, 0, 0},                               // moving
-    {47, 1, WRITABLE, 0, 1},                                // lock
-    {48, 2, WRITABLE, 0, 1023},                             // punch
+    {0, 2, READ_ONLY, 0, 0},      // model number
+    {2, 1, READ_ONLY, 0, 0},      // firmware version
+    {3, 1, WRITABLE, 0, 253},     // id
+    {4, 1, WRITABLE, 0, 254},     // baud number
+    {5, 1, WRITABLE, 0, 254},     // return delay, 2 us units
+    {6, 2, WRITABLE, 0, 1023},    // lowest angle
+    {8, 2, WRITABLE, 0, 1023},    // highest angle
+    {11, 1, WRITABLE, 0, 150},    // temperature limit
+    {12, 1, WRITABLE, 50, 250},   // lowest voltage
+    {13, 1, WRITABLE, 50, 250},   // highest voltage
+    {14, 2, WRITABLE, 0, 1023},   // max torque
+    {16, 1, WRITABLE, 0, 2},      // status-return level
+    {17, 1, WRITABLE, 0, 127},    // alarm LED
+    {18, 1, WRITABLE, 0, 127},    // alarm shutdown
+    {24, 1, WRITABLE, 0, 1},      // torque enable
+    {25, 1, WRITABLE, 0, 1},      // LED
+    {26, 1, WRITABLE, 0, 255},    // compliance margins and slopes
+    {27, 1, WRITABLE, 0, 255},
+    {28, 1, WRITABLE, 0, 255},
+    {29, 1, WRITABLE, 0, 255},
+    {30, 2, WRITABLE, 0, 1023},   // goal position
+    {32, 2, WRITABLE, 0, 1023},   // moving speed
+    {34, 2, WRITABLE, 0, 1023},   // torque limit
+    {36, 2, READ_ONLY, 0, 0},     // present position
+    {38, 2, READ_ONLY, 0, 0},     // present speed
+    {40, 2, READ_ONLY, 0, 0},     // present load
+    {42, 1, READ_ONLY, 0, 0},     // present voltage
+    {43, 1, READ_ONLY, 0, 0},     // present temperature
+    {44, 1, READ_ONLY, 0, 0},     // registered
+    {46, 1, READ_ONLY, 0, 0},     // moving
+    {47, 1, WRITABLE, 0, 1},      // lock
+    {48, 2, WRITABLE, 0, 1023},   // punch
 };
+// clang-format on
 
 const Register* register_at(int address)
 {
