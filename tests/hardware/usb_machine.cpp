@@ -108,11 +108,11 @@ UsbMachine::UsbMachine()
     for (const Node& node :
          {Node{"null", 1, 3}, Node{"zero", 1, 5}, Node{"full", 1, 7}, Node{"random", 1, 8},
           Node{"urandom", 1, 9}, Node{"tty", 5, 0}, Node{"ptmx", 5, 2}}) {
-        if (mknod((dev + "/" + node.name).c_str(), S_IFCHR | 0666,
-                  makedev(node.major, node.minor)) != 0)
-            ADD_FAILURE() << failed(std::string("mknod ") + node.name);
+        const std::string path = dev + "/" + node.name;
+        if (mknod(path.c_str(), S_IFCHR, makedev(node.major, node.minor)) != 0 ||
+            chmod(path.c_str(), 0666) != 0)
+            ADD_FAILURE() << failed("mknod " + path);
     }
-    chmod((dev + "/null").c_str(), 0666);
     symlink("/proc/self/fd", (dev + "/fd").c_str());
     mkdir((dev + "/pts").c_str(), 0755);
     if (mount("/dev/pts", (dev + "/pts").c_str(), nullptr, MS_BIND, nullptr) != 0 ||
