@@ -68,17 +68,6 @@ static void print_list(const int* values, int count, const char* separator)
         std::printf(i == 0 ? "%d" : separator, values[i]);
 }
 
-// The frame's delay stretched by the factor, cut toward zero to whole milliseconds.
-static unsigned long pause_ms(int delay, float delayFactor)
-{
-    double product = static_cast<double>(delay) * static_cast<double>(delayFactor);
-    if (!(product > 0.0))
-        return 0;
-    if (product > INT_MAX)
-        return INT_MAX;
-    return static_cast<unsigned long>(product);
-}
-
 // A directory opens as a stream on some systems, yet every read of it fails: such a
 // stream is no frame file. Reading the first character tells; it is put back.
 static bool readable(std::FILE* file)
@@ -160,7 +149,7 @@ int run_playback(const RunSettings& settings)
         lastMove = now;
         std::printf(".\n");
         std::fflush(stdout);
-        Sleep(pause_ms(frame.delay, settings.delayFactor));
+        Sleep(frame_pause_ms(frame.delay, settings.delayFactor));
     }
 
     // A moving speed of 0 would leave the servos at full, uncontrolled speed.
