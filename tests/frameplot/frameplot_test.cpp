@@ -1,5 +1,6 @@
 // frameplot: the summary numbers, and an SVG that a browser and a renderer accept.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstdio>
 #include <fstream>
@@ -169,6 +170,20 @@ TEST(FrameplotSummary, MismatchedLineKeepsTheFramesBeforeIt)
     EXPECT_EQ(r, MOTION_BAD_LINE);
     EXPECT_EQ(m.delays.size(), 1u);
     EXPECT_NE(out.find("ERROR: idListSize 2 != posListSize 1\n"), std::string::npos);
+}
+
+TEST(FrameplotTool, ReadsNoKeysAndLeavesTheTerminalModeAlone)
+{
+    // While it waits for a FIFO's writer, the terminal is still as it was found.
+    std::string fifo = harness::temp_dir() + "/later.csv";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    harness::PtySession s;
+    ASSERT_TRUE(s.start({harness::bin_path("frameplot"), fifo, "-o", fifo + ".svg"}));
+    ASSERT_TRUE(s.wait_for("usage: frameplot")) << s.output();
+    EXPECT_TRUE(s.terminal_restored());
+    std::ofstream(fifo) << "FILETYPE: AbsolutePositions\n1\n10 100\n";
+    EXPECT_EQ(s.wait_exit(), 0) << s.output();
+    EXPECT_TRUE(s.terminal_restored());
 }
 
 TEST(FrameplotTool, WritesAWellFormedPlotWithOneLanePerServoAndMarksFailedReads)
