@@ -291,14 +291,56 @@ void read_frame_line(const char* line, const FrameHeader& header, float speedSca
     }
 }
 
-void start_frame_reader(FrameReader* reader, std::FILE* file) { reader->file = file; }
+namespace {
+
+bool is_blank_line(const char* line)
+{
+    FrameText text;
+    std::snprintf(text, sizeof text, "%s", line);
+    char* token;
+    return split_frame_tokens(text, &token, 1) == 0;
+}
+
+// After a blank line: reads on to the next line that holds a token and keeps it, counting
+// the blank lines before it. False when only blank lines remain.
+bool line_with_tokens_ahead(FrameReader* reader)
+{
+    while (read_text_line(reader->file, reader->ahead)) {
+        if (!is_blank_line(reader->ahead)) {
+            reader->lineAhead = true;
+            return true;
+        }
+        ++reader->blanksAhead;
+    }
+    return false;
+}
+
+} // namespace
+
+void start_frame_reader(FrameReader* reader, std::FILE* file)
+{
+    reader->file = file;
+    reader->blanksAhead = 0;
+    reader->lineAhead = false;
+    reader->ahead[0] = '\0';
+}
 
 bool next_frame_line(FrameReader* reader, const FrameHeader& header, float speedScale,
                      const int* startPositions, FrameLine* frame)
 {
     FrameText line;
-    if (!read_text_line(reader->file, line))
-        return false;
+    if (reader->blanksAhead > 0) {
+        --reader->blanksAhead;
+        line[0] = '\0';
+    } else if (reader->lineAhead) {
+        reader->lineAhead = false;
+        std::memcpy(line, reader->ahead, sizeof line);
+    } else {
+        if (!read_text_line(reader->file, line))
+            return false;
+        if (header.idListSize > 0 && is_blank_line(line) && !line_with_tokens_ahead(reader))
+            return false;
+    }
     read_frame_line(line, header, speedScale, startPositions, frame);
     return true;
 }

@@ -172,6 +172,21 @@ TEST(FrameplotSummary, MismatchedLineKeepsTheFramesBeforeIt)
     EXPECT_NE(out.find("ERROR: idListSize 2 != posListSize 1\n"), std::string::npos);
 }
 
+TEST(FrameplotSummary, OnlyBlankLinesLeftEndTheFileUnlessNoIdIsListed)
+{
+    const std::string frames = "FILETYPE: AbsolutePositions\n1 2\n10 100 200\n20 110 190\n";
+    testing::internal::CaptureStdout();
+    Motion plain, blanks, noIds;
+    load_text(frames, &plain);
+    EXPECT_EQ(load_text(frames + "\n\r\n \n", &blanks), MOTION_COMPLETE);
+    // With an empty id list a blank line is a frame of 500 ms, as it always was.
+    EXPECT_EQ(load_text("FILETYPE: AbsolutePositions\n\n\n\r\n", &noIds), MOTION_COMPLETE);
+    std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(blanks.delays, plain.delays) << out;
+    EXPECT_EQ(blanks.positions, plain.positions);
+    EXPECT_EQ(noIds.delays, (std::vector<int>{500, 500}));
+}
+
 TEST(FrameplotTool, ReadsNoKeysAndLeavesTheTerminalModeAlone)
 {
     // While it waits for a FIFO's writer, the terminal is still as it was found.
