@@ -8,6 +8,7 @@
 #   share/kinetron/samples/    frame files that play on the simulated chain
 #   share/kinetron/            99-kinetron.rules, an example udev rule (not enabled)
 #   share/man/man1/            one page per program
+#   lib/python3/dist-packages/ the Python package kinetron (KINETRON_PYTHON_INSTALL_DIR)
 #
 # Included by the top level after every target is defined, so each install rule checks that
 # its target exists: a tool that is not built on this platform is simply left out.
@@ -104,18 +105,26 @@ if(CMAKE_SYSTEM_NAME STREQUAL "Linux")
   install(FILES ${PROJECT_SOURCE_DIR}/packaging/99-kinetron.rules DESTINATION ${KINETRON_INSTALL_DATADIR})
 endif()
 
-# The mingw runtime's thread library is a DLL of its own; ship it beside the programs so the
-# Windows archive runs on a machine without mingw.
-if(WIN32 AND MINGW)
-  set(winpthread_dirs "")
-  foreach(root ${CMAKE_FIND_ROOT_PATH})
-    list(APPEND winpthread_dirs ${root}/lib ${root}/bin)
-  endforeach()
-  find_file(KINETRON_WINPTHREAD_DLL libwinpthread-1.dll PATHS ${winpthread_dirs}
-            NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH)
-  if(KINETRON_WINPTHREAD_DLL)
-    install(FILES ${KINETRON_WINPTHREAD_DLL} DESTINATION ${CMAKE_INSTALL_BINDIR})
+# The Python package, in the prefix's Python directory. _install.py holds the library's path
+# relative to the package, so the package finds the kit's own library after a move too.
+if(TARGET kinetron AND KINETRON_PYTHON_INSTALL_DIR)
+  set(kinetron_python_dest ${KINETRON_PYTHON_INSTALL_DIR}/kinetron)
+  if(WIN32)
+    set(kinetron_python_lib_dir ${CMAKE_INSTALL_BINDIR})
+    set(kinetron_python_lib_name "$<TARGET_FILE_NAME:kinetron>")
+  else()
+    set(kinetron_python_lib_dir ${CMAKE_INSTALL_LIBDIR})
+    set(kinetron_python_lib_name "$<TARGET_SONAME_FILE_NAME:kinetron>")
   endif()
+  file(RELATIVE_PATH kinetron_python_to_lib ${CMAKE_INSTALL_PREFIX}/${kinetron_python_dest}
+       ${CMAKE_INSTALL_PREFIX}/${kinetron_python_lib_dir})
+  string(REGEX REPLACE "([^/])$" "\\1/" kinetron_python_to_lib "${kinetron_python_to_lib}")
+  string(REGEX REPLACE "//$" "/" kinetron_python_to_lib "${kinetron_python_to_lib}")
+  file(GENERATE OUTPUT ${CMAKE_CURRENT_BINARY_DIR}/python/_install.py CONTENT
+       "\"\"\"Written at installation: where the kit's library lies, relative to this package.\"\"\"\n\nLIBRARY = \"${kinetron_python_to_lib}${kinetron_python_lib_name}\"\n")
+  install(DIRECTORY ${PROJECT_SOURCE_DIR}/python/kinetron/ DESTINATION ${kinetron_python_dest}
+          FILES_MATCHING PATTERN "*.py" PATTERN "__pycache__" EXCLUDE)
+  install(FILES ${CMAKE_CURRENT_BINARY_DIR}/python/_install.py DESTINATION ${kinetron_python_dest})
 endif()
 
 # find_package(kinetron) and pkg-config. Both locate the installed tree relative to their own

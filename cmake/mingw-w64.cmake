@@ -8,7 +8,10 @@ set(CMAKE_FIND_ROOT_PATH /usr/x86_64-w64-mingw32)
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-# The POSIX threads flavour of the compiler gives std::thread; link its runtime statically
-# so the programs start on a bare Windows machine.
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static-libgcc -static-libstdc++")
-set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static-libgcc -static-libstdc++")
+# The POSIX threads flavour of the compiler gives std::thread. Its runtime (libgcc, libstdc++
+# and winpthread) is linked statically into every program and into kinetron.dll, so they
+# start from their own folder on a bare Windows machine with nothing but kinetron.dll beside
+# them. Our own libraries are linked through their import libraries by path, so -static
+# leaves them DLLs.
+set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
+set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static")

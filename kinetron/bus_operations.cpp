@@ -124,6 +124,7 @@ extern "C" {
 
 int bus_open(void)
 {
+    g_last_error[0] = '\0';
     bus_close();
     std::string device;
     std::string error;
@@ -154,6 +155,7 @@ void bus_close(void)
 
 void bus_change_baud(int baudnum)
 {
+    g_last_error[0] = '\0';
     if (baudnum < 0 || baudnum > BAUDNUM_MAX) {
         report_failure("baud number %d is outside 0..%d; the line stays at %d bps", baudnum,
                        BAUDNUM_MAX, g_bits_per_second);

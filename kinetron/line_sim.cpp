@@ -12,9 +12,6 @@ namespace kinetron {
 
 namespace {
 
-// Sleeping overshoots by tens of microseconds, so the last stretch of a wait is spun.
-const std::int64_t SPIN_US = 300;
-
 // Set once the process has begun to exit: from then on a chain is kept, not destroyed,
 // because the main thread may still be inside it (a stalled read under the watchdog's
 // exit). The file-level pointer keeps it reachable, so it is no leak either.
@@ -28,8 +25,8 @@ void wait_until(std::int64_t target_us)
         std::int64_t left = target_us - monotonic_us();
         if (left <= 0)
             return;
-        if (left > SPIN_US)
-            std::this_thread::sleep_for(std::chrono::microseconds(left - SPIN_US));
+        if (left > SIM_SPIN_US)
+            std::this_thread::sleep_for(std::chrono::microseconds(left - SIM_SPIN_US));
     }
 }
 

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <string>
 
+#include "adapter_search.h"
 #include "clock.h"
 #include "line.h"
 #include "timing.h"
@@ -13,7 +14,7 @@ namespace kinetron {
 
 namespace {
 
-// Without a way to read the adapter's latency timer, assume its factory value.
+// An FTDI chip's latency timer where its driver's record cannot be read: its factory value.
 constexpr int DEFAULT_USB_LATENCY_MS = 16;
 
 std::string last_error_text(DWORD code)
@@ -29,7 +30,7 @@ std::string last_error_text(DWORD code)
 
 class WindowsLine : public Line {
 public:
-    explicit WindowsLine(HANDLE handle) : handle_(handle) {}
+    WindowsLine(HANDLE handle, int latency) : handle_(handle), latency_(latency) {}
     ~WindowsLine() override { CloseHandle(handle_); }
 
     bool write_all(const std::uint8_t* data, std::size_t count) override
@@ -115,11 +116,12 @@ public:
         return true;
     }
 
-    int latency_ms() const override { return DEFAULT_USB_LATENCY_MS; }
+    int latency_ms() const override { return latency_; }
     bool is_usb_adapter() const override { return true; }
 
 private:
     HANDLE handle_;
+    int latency_;
     int speed_ = 0; // bus_open sets it before the first packet
     int unsent_bytes_ = 0;
 };
@@ -151,7 +153,10 @@ Line* open_serial_line(const char* path, std::string& error)
     }
     SetupComm(handle, 4096, 4096);
     PurgeComm(handle, PURGE_RXCLEAR | PURGE_TXCLEAR);
-    return new WindowsLine(handle);
+    // Time-outs follow the latency timer the driver keeps for this port (Device Manager,
+    // the port's Advanced settings).
+    const int timer = usb_latency_timer(path);
+    return new WindowsLine(handle, timer >= 0 ? timer : DEFAULT_USB_LATENCY_MS);
 }
 
 } // namespace kinetron

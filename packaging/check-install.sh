@@ -8,9 +8,12 @@
 #     any absolute path left behind shows up;
 #  2. builds the outside example program against the moved tree, once with find_package
 #     and once with pkg-config, and runs both on the simulated chain;
-#  3. runs installed tools on the simulated chain, through their relative RUNPATH;
+#  3. runs installed tools on the simulated chain, through their relative RUNPATH, and the
+#     installed Python package, which finds the kit's library on its own;
 #  4. builds the .deb and the .tar.gz and checks the .deb's file list;
-#  5. lints every manual page (mandoc -T lint, groff -ww, man -l).
+#  5. lints every manual page (mandoc -T lint, groff -ww, man -l);
+#  6. installs the Python package from the source tree with pip into a virtual environment,
+#     without network.
 # It prints one line per check and exits 0 only when every check passed.
 set -u -o pipefail
 
@@ -22,6 +25,19 @@ build=$(cd "$1" && pwd)
 source_dir=$(cd "$(dirname "$0")/.." && pwd)
 work=$(mktemp -d "${TMPDIR:-/tmp}/kinetron-install.XXXXXX")
 trap 'rm -rf "$work"' EXIT
+
+# The Python the build chose (KINETRON_PYTHON), else python3.
+python=$(sed -n 's/^KINETRON_PYTHON:FILEPATH=//p' "$build/CMakeCache.txt")
+python=${python:-python3}
+# Prints servo 1's present position on the simulated chain through the kinetron package
+# found on PYTHONPATH=$1, or the error.
+python_reads_sim() {
+    env -u KINETRON_LIBRARY PYTHONPATH="$1" "$python" -B -c '
+import kinetron
+with kinetron.Bus("sim") as bus:
+    bus.change_baud(35)
+    print("servo 1: present position", bus.read_word(1, kinetron.ADDR_PRESENT_POSITION))' 2>&1
+}
 
 programs="posetape jointwatch swingtest regbyte regword holdswitch linkspeed factoryclear
           linkprobe servoscan frameplot servosim"
@@ -146,6 +162,14 @@ if [ -x "$prefix/bin/posetape" ]; then
         fi
     done
 fi
+py_init=$(find "$prefix" -path '*/kinetron/__init__.py' | head -n 1)
+if [ -z "$py_init" ]; then
+    fail "the Python package kinetron is not installed"
+else
+    got=$(python_reads_sim "$(dirname "$(dirname "$py_init")")")
+    if [ "$got" = "$expected" ]; then pass "installed Python package reaches sim: ${py_init#$prefix/}"
+    else fail "installed Python package printed:"; printf '%s\n' "$got" | sed 's/^/        | /'; fi
+fi
 
 # 4. Packages.
 if ! command -v dpkg-deb >/dev/null; then
@@ -166,7 +190,8 @@ elif quietly cpack --config "$build/CPackConfig.cmake" -B "$work/packages" -G "D
         for pattern in 'usr/lib/\(.*/\)\{0,1\}libkinetron\.so.*' 'usr/include/kinetron/kinetron\.h' \
                        'usr/include/kinetron/registers\.h' 'usr/lib/.*cmake/kinetron/kinetronConfig\.cmake' \
                        'usr/lib/.*pkgconfig/kinetron\.pc' 'usr/share/kinetron/samples/.*\.csv' \
-                       'usr/share/kinetron/99-kinetron\.rules'; do
+                       'usr/share/kinetron/99-kinetron\.rules' 'usr/lib/python3/dist-packages/kinetron/__init__\.py' \
+                       'usr/lib/python3/dist-packages/kinetron/_install\.py'; do
             grep -q "^$pattern\$" "$work/deb.list" || missing="$missing $pattern"
         done
         if [ -d "$build/lib/d2xx-real" ]; then
@@ -178,6 +203,9 @@ elif quietly cpack --config "$build/CPackConfig.cmake" -B "$work/packages" -G "D
         got=$(KINETRON_DEVICE=sim "$work/deb-root/usr/bin/regword" 1 35 36 </dev/null 2>&1 | tail -n 1)
         [ "$got" = "Now: 512 512 512 512 512 512 512 512 512 512 " ] ||
             fail "regword unpacked from the .deb printed '$got'"
+        py_dir=$(find "$work/deb-root" -path '*/kinetron/__init__.py' -exec dirname {} \; | head -n 1)
+        got=$(python_reads_sim "$(dirname "${py_dir:-/nonexistent/x}")")
+        [ "$got" = "$expected" ] || fail "the Python package unpacked from the .deb printed '$got'"
         if [ -z "$missing" ] && [ -z "$unwanted" ]; then
             pass "$(basename "$deb"): $(grep -cv '/$' "$work/deb.list") files, all expected, nothing extra; Depends: $(dpkg-deb -f "$deb" Depends)"
         else
@@ -202,6 +230,29 @@ for page in "$source_dir"/man/*.1; do
 done
 if [ -z "$lint_failed" ]; then pass "every manual page renders without a warning (mandoc -T lint, groff -ww, man -l)"
 else fail "manual pages with warnings:$lint_failed"; fi
+
+# 6. pip from the source tree, into a virtual environment that sees the system's setuptools
+# (Debian: python3-venv, python3-setuptools, python3-wheel); no network.
+venv="$work/venv"
+leftovers=""
+for made in "$source_dir/python/build" "$source_dir/python/kinetron.egg-info"; do
+    [ -e "$made" ] || leftovers="$leftovers $made"  # setuptools builds inside the tree
+done
+if quietly "$python" -m venv --system-site-packages "$venv" &&
+   quietly env PIP_NO_INDEX=1 "$venv/bin/python" -m pip install --no-build-isolation --no-cache-dir "$source_dir/python"; then
+    # Installed apart from the kit, the package finds the library through KINETRON_LIBRARY.
+    library=$(ls "$build"/lib/libkinetron.so 2>/dev/null | head -n 1)
+    got=$(cd "$work" && PYTHONPATH= KINETRON_LIBRARY="$library" "$venv/bin/python" -B -c '
+import kinetron
+with kinetron.Bus("sim") as bus:
+    bus.change_baud(35)
+    print(kinetron.__file__.startswith("'"$venv/"'"), bus.read_word(1, kinetron.ADDR_PRESENT_POSITION))' 2>&1)
+    if [ "$got" = "True 512" ]; then pass "pip install --no-build-isolation ./python, no network: the package reaches sim"
+    else fail "the package pip installed printed '$got'"; fi
+else
+    fail "pip install --no-build-isolation ./python into a virtual environment"
+fi
+[ -z "$leftovers" ] || rm -rf $leftovers
 
 if [ $failures -eq 0 ]; then
     echo "check-install: all checks passed"

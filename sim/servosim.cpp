@@ -91,8 +91,9 @@ static bool make_link(const std::string& slave_path)
 
 // Servos answer within microseconds whatever else the computer does. On a busy machine a
 // plain process may wait milliseconds for the processor and miss the client's time-out, so
-// ask for real-time scheduling (it sleeps in pselect between packets and never spins), or at
-// least a better nice value; without the privilege it runs as it is.
+// ask for real-time scheduling (it sleeps in pselect between packets and spins only through
+// the last SIM_SPIN_US before a reply byte is due), or at least a better nice value; without
+// the privilege it runs as it is.
 static void ask_for_prompt_scheduling()
 {
 #if defined(__linux__)
@@ -127,9 +128,6 @@ static void send_due_replies(SimChain* chain)
     }
 }
 
-// How long before a reply byte is due the server stops sleeping and spins.
-static const long SPIN_US = 150;
-
 static void spin_until_due(SimChain* chain)
 {
     while (!stop_requested) {
@@ -147,15 +145,15 @@ static void serve(SimChain* chain)
         // out the next tool; the client's own lock on the file still keeps two tools apart.
         ioctl(slave_keeper_fd, TIOCNXCL);
         long due = sim_chain_next_due_us(chain);
-        if (due > 0 && due <= SPIN_US) {
+        if (due > 0 && due <= SIM_SPIN_US) {
             // A sleep overshoots by tens of microseconds: spin through the last stretch so
             // the byte leaves when the model says.
             spin_until_due(chain);
             send_due_replies(chain);
             continue;
         }
-        long wait_us =
-            due < 0 || due > IDLE_TICK_US ? IDLE_TICK_US : due - (due > SPIN_US ? SPIN_US : 0);
+        long wait_us = due < 0 || due > IDLE_TICK_US ? IDLE_TICK_US
+                                                     : due - (due > SIM_SPIN_US ? SIM_SPIN_US : 0);
         struct timespec timeout = {0, wait_us * 1000L};
         fd_set readable;
         FD_ZERO(&readable);

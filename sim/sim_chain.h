@@ -9,6 +9,10 @@ extern "C" {
 
 typedef struct SimChain SimChain;
 
+/* How long before a reply byte is due whoever waits for it stops sleeping and spins: a sleep
+ * overshoots by tens of microseconds, more than timing=wire may be off. */
+enum { SIM_SPIN_US = 150 };
+
 /* Builds a chain from a comma-separated option list ("ids=1-18,baud=35,timing=wire");
  * NULL or "" gives every default. On an unknown option or a bad value returns NULL and
  * writes one line of explanation (no line feed) into err. */

@@ -26,8 +26,8 @@ KINETRON_API int bus_open(void);
 KINETRON_API void bus_close(void);
 /* Sets the line speed to 2000000 / (baudnum + 1) bits per second; 0..255. */
 KINETRON_API void bus_change_baud(int baudnum);
-/* Why the last bus_open or bus_change_baud that failed did so: the text of the line it
- * printed, without "kinetron: " and the line end; "" while nothing has failed. */
+/* Why the last bus_open or bus_change_baud failed: the text of the line it printed, without
+ * "kinetron: " and the line end; "" when that last call succeeded. */
 KINETRON_API const char* kinetron_last_error(void);
 /* Result code of the last exchange: 1 success, 0 nothing expected, 2..7 failures. */
 KINETRON_API int bus_result(void);

@@ -371,6 +371,7 @@ TEST(BusOpen, FailsWithOneLineAndRecovers)
     PtyPeer peer;
     setenv("KINETRON_DEVICE", peer.path().c_str(), 1);
     ASSERT_NE(bus_open(), 0);
+    EXPECT_STREQ(kinetron_last_error(), "") << "a success clears the last reason";
     bus_close();
     ASSERT_NE(bus_open(), 0) << "reopening after bus_close";
     bus_close();

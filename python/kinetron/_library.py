@@ -1,0 +1,106 @@
+"""Finds and loads the shared library libkinetron, and declares its C functions.
+
+Places tried, in this order:
+  1. the kit's library, when this package was installed with the kit (``_install.py``,
+     written at installation, holds its path relative to this directory);
+  2. KINETRON_LIBRARY, when set (a path to the library file); when it does not load,
+     nothing further is tried;
+  3. in the source tree, the ``build/lib`` folder that the README's build command makes;
+  4. the system's search (``ctypes.util.find_library``).
+"""
+
+import ctypes
+import ctypes.util
+import os
+import sys
+from pathlib import Path
+
+_HERE = Path(__file__).resolve().parent
+
+if sys.platform == "win32":
+    _FILE_NAMES = ("kinetron.dll",)
+    _BUILD_DIRS = ("build/bin", "build/lib")
+elif sys.platform == "darwin":
+    _FILE_NAMES = ("libkinetron.dylib", "libkinetron.1.dylib")
+    _BUILD_DIRS = ("build/lib",)
+else:
+    _FILE_NAMES = ("libkinetron.so", "libkinetron.so.1")
+    _BUILD_DIRS = ("build/lib",)
+
+
+def _candidates():
+    """(description, path) pairs in the order they are tried; path None: nothing to try."""
+    try:
+        from . import _install
+
+        yield "beside the installed package", str(_HERE / _install.LIBRARY)
+    except ImportError:
+        pass
+    setting = os.environ.get("KINETRON_LIBRARY")
+    if setting:
+        # An explicit choice is final: no silent fall-back to another library.
+        yield "KINETRON_LIBRARY", setting
+        return
+    source_root = _HERE.parent.parent
+    if (source_root / "python" / "kinetron").is_dir():
+        paths = [source_root / folder / name for folder in _BUILD_DIRS for name in _FILE_NAMES]
+        found = next((path for path in paths if path.exists()), paths[0])
+        yield "the source tree's build", str(found)
+    yield "the system's library search", ctypes.util.find_library("kinetron")
+
+
+def _load():
+    tried = []
+    for place, path in _candidates():
+        if path is None:
+            tried.append(f"{place}: not found")
+            continue
+        if not os.path.exists(path) and os.path.dirname(path):
+            tried.append(f"{place}: {path}: no such file")
+            continue
+        try:
+            return ctypes.CDLL(path)
+        except OSError as error:
+            tried.append(f"{place}: {path}: {error}")
+    places = "\n  ".join(tried)
+    raise ImportError(f"cannot load the servo bus library libkinetron; tried:\n  {places}")
+
+
+def _declare(library):
+    c_int = ctypes.c_int
+    signatures = {
+        "bus_open": ([], c_int),
+        "bus_close": ([], None),
+        "bus_change_baud": ([c_int], None),
+        "bus_result": ([], c_int),
+        "bus_read_byte": ([c_int, c_int], c_int),
+        "bus_read_word": ([c_int, c_int], c_int),
+        "bus_write_byte": ([c_int, c_int, c_int], None),
+        "bus_write_word": ([c_int, c_int, c_int], None),
+        "bus_packet_set_id": ([c_int], None),
+        "bus_packet_set_instruction": ([c_int], None),
+        "bus_packet_set_param": ([c_int, c_int], None),
+        "bus_packet_set_length": ([c_int], None),
+        "bus_packet_transfer": ([], None),
+    }
+    for name, (arguments, result) in signatures.items():
+        function = getattr(library, name)
+        function.argtypes = arguments
+        function.restype = result
+    # Newer libraries keep the reason of the last failed open or speed change.
+    if hasattr(library, "kinetron_last_error"):
+        library.kinetron_last_error.argtypes = []
+        library.kinetron_last_error.restype = ctypes.c_char_p
+    return library
+
+
+lib = _declare(_load())
+
+
+def last_error():
+    """The library's reason for the last failed open or speed change ("" when none is known),
+    or None when the library is too old to tell."""
+    if not hasattr(lib, "kinetron_last_error"):
+        return None
+    text = lib.kinetron_last_error()
+    return "" if text is None else text.decode("utf-8", "replace")

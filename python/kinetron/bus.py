@@ -1,0 +1,246 @@
+"""The servo bus: one line per process, opened by :class:`Bus`."""
+
+import operator
+import os
+import threading
+import weakref
+
+from . import _library
+from .errors import BusError
+from .registers import (
+    BAUDNUM_MAX,
+    ID_BROADCAST,
+    ID_HIGHEST_SERVO,
+    INST_PING,
+    INST_RESET,
+    INST_SYNC_WRITE,
+    PACKET_PARAMS_MAX,
+    Result,
+    result_name,
+    result_text,
+)
+
+_lib = _library.lib
+
+# The library holds one line, one packet under construction and one result code for the
+# whole process, and lets one thread in at a time: every call goes through this lock.
+_lock = threading.RLock()
+_open_bus = None  # weak reference to the Bus that holds the line
+
+
+def _integer(value, what, lowest, highest):
+    """value as an int, checked against lowest..highest before anything is sent."""
+    try:
+        number = operator.index(value)
+    except TypeError:
+        raise TypeError(f"{what} must be an integer, not {type(value).__name__}") from None
+    if not lowest <= number <= highest:
+        raise ValueError(f"{what} {number} is outside {lowest}..{highest}")
+    return number
+
+
+def _close_line():
+    with _lock:
+        _lib.bus_close()
+
+
+class Bus:
+    """The servo bus: the line that ``device`` names, open until :meth:`close`.
+
+    ``device`` takes the values of the variable KINETRON_DEVICE: a serial port
+    ("/dev/ttyUSB0", "COM5"), "sim" or "sim:OPTIONS" for the simulated chain inside this
+    process, or "" for the first USB serial adapter found. It wins over the variable, which is
+    set only while the line opens, so child processes inherit nothing. None leaves the choice
+    to the variable (and, when it is unset, to the adapter search).
+
+    The line starts at baud number 1; call :meth:`change_baud` for the servos' speed. A bus is
+    a context manager. The library holds one line per process: opening a second bus while one
+    is open raises :class:`BusError`, and so does a failed open, with the library's reason.
+    Every method may be called from any thread; the calls take turns.
+
+    ``device`` (attribute): the device as it was chosen ("" for the adapter search).
+    """
+
+    def __init__(self, device=None):
+        global _open_bus
+        if device is not None:
+            device = os.fsdecode(os.fspath(device))
+            if "\0" in device:
+                raise ValueError("device holds a NUL character")
+        with _lock:
+            if _open_bus is not None and _open_bus() is not None and _open_bus()._open:
+                raise BusError("a bus is already open in this process; close it first")
+            self._open = False
+            before = os.environ.get("KINETRON_DEVICE")
+            if device is not None:
+                os.environ["KINETRON_DEVICE"] = device
+            try:
+                opened = _lib.bus_open()
+            finally:
+                if device is not None:
+                    if before is None:
+                        del os.environ["KINETRON_DEVICE"]
+                    else:
+                        os.environ["KINETRON_DEVICE"] = before
+            if not opened:
+                _lib.bus_close()
+                reason = _library.last_error()
+                shown = device if device is not None else before
+                if not reason:
+                    reason = "cannot open %s (the library's reason is on standard error)" % (
+                        shown or "the USB serial adapter"
+                    )
+                raise BusError(reason)
+            self._open = True
+            self.device = device if device is not None else (before or "")
+            _open_bus = weakref.ref(self)
+            # A bus dropped without close() still gives its line back.
+            self._finalizer = weakref.finalize(self, _close_line)
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.close()
+
+    def __repr__(self):
+        state = "open" if self._open else "closed"
+        return f"<kinetron.Bus {self.device!r} {state}>"
+
+    @property
+    def closed(self):
+        """True once :meth:`close` has been called."""
+        return not self._open
+
+    def close(self):
+        """Lets the last packet leave the line, then closes it. Calling it again does nothing."""
+        with _lock:
+            if self._open:
+                self._open = False
+                self._finalizer.detach()
+                _lib.bus_close()
+
+    def _check_open(self):
+        if not self._open:
+            raise BusError("the bus is closed")
+
+    @property
+    def result(self):
+        """Result code of the last exchange on the bus (see :class:`kinetron.Result`)."""
+        with _lock:
+            return _lib.bus_result()
+
+    def change_baud(self, baudnum):
+        """Sets the line speed to baud number ``baudnum`` (0..255): 2000000 / (baudnum + 1)
+        bits per second. Raises :class:`BusError` when the line refuses the speed."""
+        baudnum = _integer(baudnum, "baud number", 0, BAUDNUM_MAX)
+        with _lock:
+            self._check_open()
+            # bus_change_baud returns nothing; it clears the last-error text on entry and
+            # sets it only when the line refuses the speed.
+            _lib.bus_change_baud(baudnum)
+            reason = _library.last_error()
+            if reason:
+                raise BusError(reason)
+
+    def _read(self, function, id, address, tries, what):
+        id = _integer(id, "id", 0, ID_HIGHEST_SERVO)
+        address = _integer(address, "address", 0, 255)
+        tries = _integer(tries, "tries", 1, 1 << 30)
+        with _lock:
+            self._check_open()
+            for _ in range(tries):
+                value = function(id, address)
+                code = _lib.bus_result()
+                if code == Result.SUCCESS:
+                    return value
+        raise BusError(
+            f"{what} read of id {id} address {address}: no good reply after {tries} "
+            f"{'try' if tries == 1 else 'tries'} ({result_name(code)}, {result_text(code)})",
+            code,
+        )
+
+    def read_byte(self, id, address, tries=1):
+        """The byte at ``address`` of servo ``id``. Reads up to ``tries`` times until a good
+        reply comes; without one raises :class:`BusError` with the last result code."""
+        return self._read(_lib.bus_read_byte, id, address, tries, "byte")
+
+    def read_word(self, id, address, tries=1):
+        """The two-byte value at ``address`` of servo ``id`` (low byte first on the wire).
+        Reads up to ``tries`` times until a good reply comes; without one raises
+        :class:`BusError` with the last result code."""
+        return self._read(_lib.bus_read_word, id, address, tries, "word")
+
+    def write_byte(self, id, address, value):
+        """Writes one byte (0..255) at ``address`` of servo ``id`` (254: every servo). The
+        outcome is in :attr:`result`."""
+        id = _integer(id, "id", 0, ID_BROADCAST)
+        address = _integer(address, "address", 0, 255)
+        value = _integer(value, "byte value", 0, 0xFF)
+        with _lock:
+            self._check_open()
+            _lib.bus_write_byte(id, address, value)
+
+    def write_word(self, id, address, value):
+        """Writes a two-byte value (0..65535) at ``address`` of servo ``id`` (254: every
+        servo). The outcome is in :attr:`result`."""
+        id = _integer(id, "id", 0, ID_BROADCAST)
+        address = _integer(address, "address", 0, 255)
+        value = _integer(value, "word value", 0, 0xFFFF)
+        with _lock:
+            self._check_open()
+            _lib.bus_write_word(id, address, value)
+
+    def _transfer(self, id, instruction, params):
+        # Built whole and sent under one hold of the lock: the packet under construction
+        # is the library's, shared by every thread.
+        _lib.bus_packet_set_id(id)
+        _lib.bus_packet_set_instruction(instruction)
+        for index, byte in enumerate(params):
+            _lib.bus_packet_set_param(index, byte)
+        _lib.bus_packet_set_length(len(params) + 2)
+        _lib.bus_packet_transfer()
+        return _lib.bus_result()
+
+    def ping(self, id):
+        """True when servo ``id`` (0..253) answers a PING."""
+        id = _integer(id, "id", 0, ID_HIGHEST_SERVO)
+        with _lock:
+            self._check_open()
+            return self._transfer(id, INST_PING, []) == Result.SUCCESS
+
+    def reset(self, id):
+        """Sends RESET to servo ``id`` (254: every servo): it goes back to its factory table
+        and then answers as id 1 at baud number 1. The outcome is in :attr:`result`."""
+        id = _integer(id, "id", 0, ID_BROADCAST)
+        with _lock:
+            self._check_open()
+            self._transfer(id, INST_RESET, [])
+
+    def sync_write(self, address, values, width=2):
+        """Writes one register in several servos with one SYNC_WRITE packet to every servo.
+
+        ``values`` maps servo ids (0..253) to values (a dict, or (id, value) pairs), sent in
+        that order; ``width`` is the register's width in bytes (1 or 2), low byte first. One
+        packet holds 83 servos of width 2 and 125 of width 1; more raise ValueError. No servo
+        replies."""
+        width = _integer(width, "width", 1, 2)
+        address = _integer(address, "address", 0, 255)
+        params = [address, width]
+        pairs = values.items() if hasattr(values, "items") else values
+        count = 0
+        for id, value in pairs:
+            count += 1
+            params.append(_integer(id, "id", 0, ID_HIGHEST_SERVO))
+            value = _integer(value, f"value of id {id}", 0, (1 << (8 * width)) - 1)
+            params.append(value & 0xFF)
+            if width == 2:
+                params.append(value >> 8)
+        if len(params) > PACKET_PARAMS_MAX:
+            most = (PACKET_PARAMS_MAX - 2) // (width + 1)
+            raise ValueError(
+                f"{count} servos do not fit one packet (at most {most} of width {width})"
+            )
+        with _lock:
+            self._check_open()
+            self._transfer(ID_BROADCAST, INST_SYNC_WRITE, params)

@@ -1,0 +1,27 @@
+"""The package's own exceptions; neither needs the bus library."""
+
+from .registers import result_name, result_text
+
+
+class BusError(Exception):
+    """The bus failed: the line did not open, a read got no good reply, or the bus is used
+    while closed or twice at once.
+
+    ``code`` is the result code of the failed exchange (None when no exchange failed, as
+    for an open that failed), ``name`` its name ("RX_TIMEOUT") and ``text`` the
+    three-letter text the console tools print for it ("rxT")."""
+
+    __module__ = "kinetron"
+
+    def __init__(self, message, code=None):
+        super().__init__(message)
+        self.code = code
+        self.name = None if code is None else result_name(code)
+        self.text = None if code is None else result_text(code)
+
+
+class FrameFileError(Exception):
+    """A frame file that playback would refuse: empty, an unknown type line, or a bad id on
+    the ID line. The message is the text playback prints for it."""
+
+    __module__ = "kinetron"
