@@ -79,6 +79,7 @@ static unsigned long pause_ms(int delay, float delayFactor)
     return static_cast<unsigned long>(product);
 }
 
+// Plays the open frame file from its header on; returns the exit status.
 static int play(const RunSettings& settings, std::FILE* file)
 {
     if (read_frame_header(file, settings.idStart, settings.idEnd, settings.frameFileName,

@@ -65,6 +65,8 @@ static int speed_magnitude(int value)
     return std::abs(value);
 }
 
+// Releases the servos, finds them and records into the open frame file until ESC; returns
+// the exit status.
 static int record(const RunSettings& settings, std::FILE* file)
 {
     std::printf("Disabling Torque on all motors at baudrate %d.\n", settings.baudnum);
