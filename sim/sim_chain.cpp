@@ -230,7 +230,7 @@ SimChain* sim_chain_create(const char* options, char* err, int err_size)
     std::int64_t now = chain->now();
     for (const sim::ServoPlace& place : parsed.servos)
         chain->servos.emplace_back(place.id, place.baud, parsed.start_position, parsed.hand_wave,
-                                   now);
+                                   now, parsed.hand_speed);
     return chain;
 }
 

@@ -118,8 +118,12 @@ bool parse_sim_options(const char* text, SimOptions& options, std::string& error
                     return false;
                 }
                 options.start_position = static_cast<int>(number);
-            } else if (name == "hand" && has_value && (value == "wave" || value == "still")) {
-                options.hand_wave = value == "wave";
+            } else if (name == "hand" && has_value &&
+                       (value == "wave" || value == "still" || parse_int(value, 1, 1023, number))) {
+                // A number is a hand as fast as that present speed reading (1..1023).
+                options.hand_wave = value != "still";
+                options.hand_speed =
+                    value == "wave" || value == "still" ? 0 : static_cast<int>(number);
             } else if (name == "timing" && has_value && (value == "wire" || value == "instant")) {
                 options.wire_timing = value == "wire";
             } else if ((name == "drop" || name == "corrupt" || name == "partial" ||

@@ -17,6 +17,7 @@ struct SimOptions {
     std::vector<ServoPlace> servos; // in the order given; an id may appear twice
     int start_position = 512;
     bool hand_wave = false;   // torque off: move slowly as if posed by hand
+    int hand_speed = 0;       // with hand_wave: the hand's speed in speed units; 0: slow
     bool wire_timing = false; // replies take the real wire time
     double drop = 0, corrupt = 0, partial = 0, noise = 0; // per reply, 0..1
     int flaky_id = -1; // every odd-numbered read reply of this id is lost

@@ -17,38 +17,42 @@ struct Register {
 };
 
 // The control table. Addresses missing here are reserved: they read 0 and refuse writes.
+// clang-format off
 const Register REGISTERS[] = {
-    {0, 2, READ_ONLY, 0, 0},    // model number
-    {2, 1, READ_ONLY, 0, 0},    // firmware version
-    {3, 1, WRITABLE, 0, 253},   // id
-    {4, 1, WRITABLE, 0, 254},   // baud number
-    {5, 1, WRITABLE, 0, 254},   // return delay, 2 us units
-    {6, 2, WRITABLE, 0, 1023},  // lowest angle
-    {8, 2, WRITABLE, 0, 1023},  // highest angle
-    {11, 1, WRITABLE, 0, 150},  // temperature limit
-    {12, 1, WRITABLE, 50, 250}, // lowest voltage
-    {13, 1, WRITABLE, 50, 250}, // highest voltage
-    {14, 2, WRITABLE, 0, 1023}, // max torque
-    {16, 1, WRITABLE, 0, 2},    // status-return level
-    {17, 1, WRITABLE, 0, 127},  // alarm LED
-    {18, 1, WRITABLE, 0, 127},  // alarm shutdown
-    {24, 1, WRITABLE, 0, 1},    // torque enable
-    {25, 1, WRITABLE, 0, 1},    // LED
-    {26, 1, WRITABLE, 0, 255},  // compliance margins and slopes
-    {27, 1, WRITABLE, 0, 255},  {28, 1, WRITABLE, 0, 255},
-    {29, 1, WRITABLE, 0, 255},  {30, 2, WRITABLE, 0, 1023}, // goal position
-    {32, 2, WRITABLE, 0, 1023},                             // moving speed
-    {34, 2, WRITABLE, 0, 1023},                             // torque limit
-    {36, 2, READ_ONLY, 0, 0},                               // present position
-    {38, 2, READ_ONLY, 0, 0},                               // present speed
-    {40, 2, READ_ONLY, 0, 0},                               // present load
-    {42, 1, READ_ONLY, 0, 0},                               // present voltage
-    {43, 1, READ_ONLY, 0, 0},                               // present temperature
-    {44, 1, READ_ONLY, 0, 0},                               // registered
-    {46, 1, READ_ONLY, 0, 0},                               // moving
-    {47, 1, WRITABLE, 0, 1},                                // lock
-    {48, 2, WRITABLE, 0, 1023},                             // punch
+    {0, 2, READ_ONLY, 0, 0},      // model number
+    {2, 1, READ_ONLY, 0, 0},      // firmware version
+    {3, 1, WRITABLE, 0, 253},     // id
+    {4, 1, WRITABLE, 0, 254},     // baud number
+    {5, 1, WRITABLE, 0, 254},     // return delay, 2 us units
+    {6, 2, WRITABLE, 0, 1023},    // lowest angle
+    {8, 2, WRITABLE, 0, 1023},    // highest angle
+    {11, 1, WRITABLE, 0, 150},    // temperature limit
+    {12, 1, WRITABLE, 50, 250},   // lowest voltage
+    {13, 1, WRITABLE, 50, 250},   // highest voltage
+    {14, 2, WRITABLE, 0, 1023},   // max torque
+    {16, 1, WRITABLE, 0, 2},      // status-return level
+    {17, 1, WRITABLE, 0, 127},    // alarm LED
+    {18, 1, WRITABLE, 0, 127},    // alarm shutdown
+    {24, 1, WRITABLE, 0, 1},      // torque enable
+    {25, 1, WRITABLE, 0, 1},      // LED
+    {26, 1, WRITABLE, 0, 255},    // compliance margins and slopes
+    {27, 1, WRITABLE, 0, 255},
+    {28, 1, WRITABLE, 0, 255},
+    {29, 1, WRITABLE, 0, 255},
+    {30, 2, WRITABLE, 0, 1023},   // goal position
+    {32, 2, WRITABLE, 0, 1023},   // moving speed
+    {34, 2, WRITABLE, 0, 1023},   // torque limit
+    {36, 2, READ_ONLY, 0, 0},     // present position
+    {38, 2, READ_ONLY, 0, 0},     // present speed
+    {40, 2, READ_ONLY, 0, 0},     // present load
+    {42, 1, READ_ONLY, 0, 0},     // present voltage
+    {43, 1, READ_ONLY, 0, 0},     // present temperature
+    {44, 1, READ_ONLY, 0, 0},     // registered
+    {46, 1, READ_ONLY, 0, 0},     // moving
+    {47, 1, WRITABLE, 0, 1},      // lock
+    {48, 2, WRITABLE, 0, 1023},   // punch
 };
+// clang-format on
 
 const Register* register_at(int address)
 {
@@ -83,7 +87,8 @@ int speed_register_value(double units_per_second)
 
 } // namespace
 
-SimServo::SimServo(int id, int baud, int position, bool hand_wave, std::int64_t now_us)
+SimServo::SimServo(int id, int baud, int position, bool hand_wave, std::int64_t now_us,
+                   int hand_speed)
     : position_(position), hand_wave_(hand_wave), last_us_(now_us)
 {
     factory_table();
@@ -91,7 +96,7 @@ SimServo::SimServo(int id, int baud, int position, bool hand_wave, std::int64_t 
     table_[4] = static_cast<std::uint8_t>(baud);
     set_word(30, position);
     // Each servo's hand moves at its own pace within about 60 units of where it started.
-    hand_speed_ups_ = 25.0 + (id % 5) * 6.0;
+    hand_speed_ups_ = hand_speed > 0 ? units_per_second(hand_speed) : 25.0 + (id % 5) * 6.0;
     hand_low_ = std::max(0, position - 60);
     hand_high_ = std::min(1023, position + 60);
     hand_direction_ = id % 2 ? 1 : -1;

@@ -12,7 +12,10 @@ class SimServo {
 public:
     static const int TABLE_SIZE = 50;
 
-    SimServo(int id, int baud, int position, bool hand_wave, std::int64_t now_us);
+    // hand_speed: with hand_wave, the hand's pace in speed units; 0 gives each servo its own
+    // slow pace.
+    SimServo(int id, int baud, int position, bool hand_wave, std::int64_t now_us,
+             int hand_speed = 0);
 
     int id() const { return table_[3]; }
     int baud() const { return table_[4]; }

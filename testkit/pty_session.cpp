@@ -3,6 +3,7 @@
 #include "child.h"
 
 #include <fcntl.h>
+#include <ftw.h>
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
@@ -36,14 +37,38 @@ std::string source_path(const std::string& relative)
     return std::string(KINETRON_SOURCE_DIR) + "/" + relative;
 }
 
+namespace {
+
+int remove_entry(const char* path, const struct stat*, int, struct FTW*)
+{
+    std::remove(path);
+    return 0;
+}
+
+// The directories temp_dir() made, each removed with all it holds when the process that
+// made it ends, also after a failed test; a forked child leaves its parent's alone.
+struct MadeDirs {
+    std::vector<std::pair<pid_t, std::string>> dirs;
+    ~MadeDirs()
+    {
+        for (const auto& [maker, path] : dirs)
+            if (maker == getpid())
+                nftw(path.c_str(), remove_entry, 16, FTW_DEPTH | FTW_PHYS);
+    }
+};
+
+} // namespace
+
 std::string temp_dir()
 {
+    static MadeDirs made;
     const char* base = std::getenv("TMPDIR");
     std::string pattern = std::string(base && *base ? base : "/tmp") + "/kinetron-test-XXXXXX";
     std::vector<char> buffer(pattern.begin(), pattern.end());
     buffer.push_back('\0');
     if (!mkdtemp(buffer.data()))
         return std::string();
+    made.dirs.emplace_back(getpid(), buffer.data());
     return std::string(buffer.data());
 }
 

@@ -18,8 +18,8 @@ namespace harness {
 std::string bin_path(const std::string& program);
 // Path of a file in the source tree, e.g. source_path("samples/walk.csv").
 std::string source_path(const std::string& relative);
-// A fresh, empty directory under the system's temporary directory, removed by nobody:
-// tests write their frame files there.
+// A fresh, empty directory under the system's temporary directory for a test's files;
+// removed, with what it holds, when the process ends.
 std::string temp_dir();
 
 // Arrow keys and the like as a terminal sends them.

@@ -21,8 +21,9 @@ const int RESET_LENGTH = 2; /* no parameters */
 int id;
 int baudnum;
 
-/* Twenty RESET packets at one baud number, one dot each. */
-void reset_burst(int speed)
+/* Twenty RESET packets at one baud number, one dot each. False as soon as the adapter
+ * fails: a packet that could not be sent, or a line that could not be read. */
+bool reset_burst(int speed)
 {
     for (int packet = 0; packet < PACKETS_PER_BAUDNUM; ++packet) {
         bus_change_baud(speed);
@@ -31,9 +32,24 @@ void reset_burst(int speed)
         bus_packet_set_instruction(RESET);
         bus_packet_set_length(RESET_LENGTH);
         bus_packet_transfer();
+        int result = bus_result();
+        if (result == RESULT_TX_FAIL || result == RESULT_RX_FAIL)
+            return false;
         std::printf(".");
         std::fflush(stdout); /* progress shows while the sweep runs */
     }
+    return true;
+}
+
+/* A dead adapter must not pass for a finished reset. */
+int adapter_failed()
+{
+    std::printf("\n");
+    std::fflush(stdout);
+    std::fprintf(stderr,
+                 "factoryclear: the adapter stopped answering; the reset is not complete\n");
+    bus_close();
+    return 1;
 }
 
 bool confirmed()
@@ -69,11 +85,13 @@ int main(int argc, char** argv)
     if (baudnum == SWEEP) {
         for (int speed = 0; speed <= SWEEP_LAST; ++speed) {
             std::printf("Trying at baudrate %d (%dbps): ", speed, baudnum_to_bps(speed));
-            reset_burst(speed);
+            if (!reset_burst(speed))
+                return adapter_failed();
             std::printf("\n");
         }
     } else {
-        reset_burst(baudnum);
+        if (!reset_burst(baudnum))
+            return adapter_failed();
         std::printf("\n");
     }
     std::printf("Finished reseting motor %d to factory defaults.\n", id);

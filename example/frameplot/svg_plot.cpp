@@ -15,16 +15,30 @@ const double LANE_HEIGHT = 90;
 const double LANE_GAP = 12;
 const double AXIS_HEIGHT = 40;
 
-// Absolute positions span 0..1023; relative ones are offsets drawn around 0.
-struct ValueRange {
-    double low, high;
+// Each lane is scaled to the positions it holds: their span (at least MIN_SPAN units,
+// widened about its middle) with MARGIN_SHARE of it added above and below.
+const double MIN_SPAN = 20;
+const double MARGIN_SHARE = 0.05;
+
+struct LaneScale {
+    double low, high;    // values at the lane's bottom and top edges
+    int lowest, highest; // the converted positions' extremes, shown as labels
+    bool any;            // false when no value of the lane converted
 };
 
-ValueRange value_range(const Motion& motion)
+LaneScale lane_scale(const Motion& motion, int lane)
 {
-    if (motion.header.relativePositions)
-        return {-512, 511};
-    return {0, 1023};
+    ServoSummary summary = summarise_servo(motion, lane);
+    if (summary.lowest == FRAME_BAD_VALUE)
+        return {0, MIN_SPAN, 0, 0, false};
+    double low = summary.lowest, high = summary.highest;
+    if (high - low < MIN_SPAN) {
+        double middle = (low + high) / 2;
+        low = middle - MIN_SPAN / 2;
+        high = middle + MIN_SPAN / 2;
+    }
+    double margin = (high - low) * MARGIN_SHARE;
+    return {low - margin, high + margin, summary.lowest, summary.highest, true};
 }
 
 void escape_xml(std::FILE* out, const char* text)
@@ -72,7 +86,6 @@ bool write_svg(std::FILE* out, const Motion& motion, const char* title)
     const int lanes = stored_ids(header);
     const double plotWidth = WIDTH - MARGIN_LEFT - MARGIN_RIGHT;
     const double height = MARGIN_TOP + lanes * (LANE_HEIGHT + LANE_GAP) + AXIS_HEIGHT;
-    const ValueRange range = value_range(motion);
     const double duration = static_cast<double>(motion_duration_ms(motion));
     const double span = duration > 0 ? duration : 1;
     const std::size_t frames = motion.delays.size();
@@ -99,6 +112,7 @@ bool write_svg(std::FILE* out, const Motion& motion, const char* title)
 
     for (int lane = 0; lane < lanes; ++lane) {
         const double top = MARGIN_TOP + lane * (LANE_HEIGHT + LANE_GAP);
+        const LaneScale range = lane_scale(motion, lane);
         auto y_of = [&](int value) {
             double v = std::max(range.low, std::min(range.high, static_cast<double>(value)));
             return top + LANE_HEIGHT * (range.high - v) / (range.high - range.low);
@@ -112,13 +126,17 @@ bool write_svg(std::FILE* out, const Motion& motion, const char* title)
                      MARGIN_LEFT, top, plotWidth, LANE_HEIGHT);
         std::fprintf(out, "<text class=\"label\" x=\"8\" y=\"%.2f\">id %d</text>\n",
                      top + LANE_HEIGHT / 2 + 4, header.idList[lane]);
-        std::fprintf(
-            out, "<text x=\"%.2f\" y=\"%.2f\" font-size=\"9\" text-anchor=\"end\">%.0f</text>\n",
-            MARGIN_LEFT - 4, top + 9, range.high);
-        std::fprintf(
-            out, "<text x=\"%.2f\" y=\"%.2f\" font-size=\"9\" text-anchor=\"end\">%.0f</text>\n",
-            MARGIN_LEFT - 4, top + LANE_HEIGHT, range.low);
-        if (header.relativePositions)
+        if (range.any) {
+            std::fprintf(out,
+                         "<text class=\"scale\" x=\"%.2f\" y=\"%.2f\" font-size=\"9\" "
+                         "text-anchor=\"end\">%d</text>\n",
+                         MARGIN_LEFT - 4, top + 9, range.highest);
+            std::fprintf(out,
+                         "<text class=\"scale\" x=\"%.2f\" y=\"%.2f\" font-size=\"9\" "
+                         "text-anchor=\"end\">%d</text>\n",
+                         MARGIN_LEFT - 4, top + LANE_HEIGHT, range.lowest);
+        }
+        if (header.relativePositions && range.low <= 0 && range.high >= 0)
             std::fprintf(out,
                          "<line x1=\"%.2f\" y1=\"%.2f\" x2=\"%.2f\" y2=\"%.2f\" stroke=\"#c0c6cc\" "
                          "stroke-dasharray=\"4 3\"/>\n",

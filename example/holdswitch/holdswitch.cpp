@@ -30,6 +30,12 @@ int single_motor(int argc, char** argv)
     id = arg_to_int(argv[1]);
     baudnum = arg_to_int(argv[2]);
     torque = arg_to_int(argv[3]);
+    /* The library would keep the line at its opening speed for any other baud number, and
+     * the writes would reach whichever servo listens there. */
+    if (!in_range(baudnum, 0, BAUDNUM_MAX)) {
+        std::printf("bad arguments!\n");
+        return 1;
+    }
     if (torque == TORQUE_ON) {
         std::printf("setting motor %d ON\n", id);
     } else if (torque == TORQUE_OFF) {

@@ -22,8 +22,12 @@ int new_baudnum;
 void change_once()
 {
     bus_change_baud(old_baudnum);
-    std::printf("Old Baud Rate: %d\n", bus_read_byte(id, ADDR_BAUD));
-    bus_write_byte(id, ADDR_BAUD, new_baudnum);
+    int old_value = bus_read_byte(id, ADDR_BAUD);
+    std::printf("Old Baud Rate: %d\n", old_value);
+    /* The register lives in non-volatile memory, which wears with every write: leave it
+     * alone when it already holds the new number. */
+    if (old_value != new_baudnum)
+        bus_write_byte(id, ADDR_BAUD, new_baudnum);
     /* Still at the old speed: a servo that took the change no longer answers here. */
     std::printf("New Baud Rate: %d\n", bus_read_byte(id, ADDR_BAUD));
     /* The loop only ends from outside: keep every finished cycle visible, also when

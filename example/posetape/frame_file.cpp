@@ -380,3 +380,16 @@ void write_frame_line(std::FILE* file, int delay, const char* const* speedTexts,
     std::fputc('\n', file);
     std::fflush(file);
 }
+
+int recorded_speed(int presentSpeed) { return presentSpeed & 0x3FF; }
+
+unsigned long frame_pause_ms(int delay, float delayFactor)
+{
+    // In double, 10 x 0.7f comes out as 6.99999... and is cut to 6 ms.
+    float product = static_cast<float>(delay) * delayFactor;
+    if (!(product > 0.0f))
+        return 0;
+    if (product >= 2147483648.0f)
+        return INT_MAX;
+    return static_cast<unsigned long>(product);
+}

@@ -113,4 +113,12 @@ int split_frame_tokens(char* text, char** tokens, int maxTokens);
 // digits is ignored; values beyond the int range saturate. False without digits.
 bool convert_frame_token(const char* token, int* value);
 
+// The speed a recording stores for a present speed reading: bits 0 to 9 hold the speed, bit
+// 10 the direction (set while turning toward lower positions), which the file does not keep.
+int recorded_speed(int presentSpeed);
+
+// The pause after a frame line: the delay times the delay factor in single precision, as
+// the factor is kept, cut toward zero to whole milliseconds; 0 when not positive.
+unsigned long frame_pause_ms(int delay, float delayFactor);
+
 #endif

@@ -68,17 +68,6 @@ static void print_list(const int* values, int count, const char* separator)
         std::printf(i == 0 ? "%d" : separator, values[i]);
 }
 
-// The frame's delay stretched by the factor, cut toward zero to whole milliseconds.
-static unsigned long pause_ms(int delay, float delayFactor)
-{
-    double product = static_cast<double>(delay) * static_cast<double>(delayFactor);
-    if (!(product > 0.0))
-        return 0;
-    if (product > INT_MAX)
-        return INT_MAX;
-    return static_cast<unsigned long>(product);
-}
-
 // Plays the open frame file from its header on; returns the exit status.
 static int play(const RunSettings& settings, std::FILE* file)
 {
@@ -134,7 +123,7 @@ static int play(const RunSettings& settings, std::FILE* file)
         lastMove = now;
         std::printf(".\n");
         std::fflush(stdout);
-        Sleep(pause_ms(frame.delay, settings.delayFactor));
+        Sleep(frame_pause_ms(frame.delay, settings.delayFactor));
     }
 
     // A moving speed of 0 would leave the servos at full, uncontrolled speed.

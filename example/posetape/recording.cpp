@@ -56,15 +56,6 @@ static void print_table_head()
     std::fflush(stdout);
 }
 
-// Present speed as a magnitude: the servo reports turning toward lower positions with
-// bit 10 set.
-static int speed_magnitude(int value)
-{
-    if (value >= 512)
-        value = 1024 - value;
-    return std::abs(value);
-}
-
 // Releases the servos, finds them and records into the open frame file until ESC; returns
 // the exit status.
 static int record(const RunSettings& settings, std::FILE* file)
@@ -119,7 +110,7 @@ static int record(const RunSettings& settings, std::FILE* file)
             int speed = read_word_retry(found_ids[i], ADDR_PRESENT_SPEED);
             std::printf("[");
             std::snprintf(speedTexts[i], sizeof speedTexts[i], "%s",
-                          print_result(speed_magnitude(speed)));
+                          print_result(recorded_speed(speed)));
             std::printf("]");
             int position = read_word_retry(found_ids[i], ADDR_PRESENT_POSITION);
             std::snprintf(positionTexts[i], sizeof positionTexts[i], "%s", print_result(position));

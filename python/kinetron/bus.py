@@ -171,25 +171,23 @@ class Bus:
         :class:`BusError` with the last result code."""
         return self._read(_lib.bus_read_word, id, address, tries, "word")
 
+    def _write(self, function, id, address, value, what, highest):
+        id = _integer(id, "id", 0, ID_BROADCAST)
+        address = _integer(address, "address", 0, 255)
+        value = _integer(value, what, 0, highest)
+        with _lock:
+            self._check_open()
+            function(id, address, value)
+
     def write_byte(self, id, address, value):
         """Writes one byte (0..255) at ``address`` of servo ``id`` (254: every servo). The
         outcome is in :attr:`result`."""
-        id = _integer(id, "id", 0, ID_BROADCAST)
-        address = _integer(address, "address", 0, 255)
-        value = _integer(value, "byte value", 0, 0xFF)
-        with _lock:
-            self._check_open()
-            _lib.bus_write_byte(id, address, value)
+        self._write(_lib.bus_write_byte, id, address, value, "byte value", 0xFF)
 
     def write_word(self, id, address, value):
         """Writes a two-byte value (0..65535) at ``address`` of servo ``id`` (254: every
         servo). The outcome is in :attr:`result`."""
-        id = _integer(id, "id", 0, ID_BROADCAST)
-        address = _integer(address, "address", 0, 255)
-        value = _integer(value, "word value", 0, 0xFFFF)
-        with _lock:
-            self._check_open()
-            _lib.bus_write_word(id, address, value)
+        self._write(_lib.bus_write_word, id, address, value, "word value", 0xFFFF)
 
     def _transfer(self, id, instruction, params):
         # Built whole and sent under one hold of the lock: the packet under construction

@@ -226,7 +226,7 @@ TEST(FrameplotTool, WritesAWellFormedPlotWithOneLanePerServoAndMarksFailedReads)
     // Ids 1, 2 and 3 are kept (0..31); 40 is filtered out as playback would.
     std::regex lane(
         R"re(<g class="lane" data-id="(\d+)" data-top="([\d.]+)" data-bottom="([\d.]+)">([\s\S]*?)</g>)re");
-    std::vector<std::string> ids;
+    std::vector<std::string> ids, scales;
     int unread = 0;
     for (auto it = std::sregex_iterator(svg.begin(), svg.end(), lane); it != std::sregex_iterator();
          ++it) {
@@ -235,14 +235,25 @@ TEST(FrameplotTool, WritesAWellFormedPlotWithOneLanePerServoAndMarksFailedReads)
         std::string body = (*it)[4];
         EXPECT_NE(body.find(">id " + std::string((*it)[1]) + "</text>"), std::string::npos);
         std::regex point(R"re(<circle class="point" cx="[\d.]+" cy="([\d.-]+)")re");
+        std::regex label(R"re(<text class="scale"[^>]*>(-?\d+)</text>)re");
+        std::string scale;
+        for (auto l = std::sregex_iterator(body.begin(), body.end(), label);
+             l != std::sregex_iterator(); ++l)
+            scale += std::string((*l)[1]) + " ";
         int points = 0;
+        double highest = bottom, lowest = top;
         for (auto p = std::sregex_iterator(body.begin(), body.end(), point);
              p != std::sregex_iterator(); ++p) {
             double y = std::stod((*p)[1]);
             EXPECT_GE(y, top);
             EXPECT_LE(y, bottom);
+            highest = std::min(highest, y), lowest = std::max(lowest, y);
             ++points;
         }
+        char share[32]; // where the highest and lowest points stand, from the lane's top
+        std::snprintf(share, sizeof share, "%.2f %.2f", (highest - top) / (bottom - top),
+                      (lowest - top) / (bottom - top));
+        scales.push_back(scale + share);
         std::regex mark(R"(<rect class="unread"[^>]*fill="red")");
         int marks = static_cast<int>(std::distance(
             std::sregex_iterator(body.begin(), body.end(), mark), std::sregex_iterator()));
@@ -250,6 +261,9 @@ TEST(FrameplotTool, WritesAWellFormedPlotWithOneLanePerServoAndMarksFailedReads)
         unread += marks;
     }
     EXPECT_EQ(ids, (std::vector<std::string>{"1", "2", "3"}));
+    // Each lane spans its positions (at least 20 units) and 5 % of that above and below.
+    EXPECT_EQ(scales, (std::vector<std::string>{"2000 -5 0.05 0.95", "501 498 0.43 0.57",
+                                                "310 300 0.27 0.73"}));
     EXPECT_EQ(unread, 2); // servo 3's rxT and servo 2's rxC
 }
 

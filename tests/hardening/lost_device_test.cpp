@@ -186,3 +186,16 @@ TEST(LostDevice, LinkspeedEndsWhenTheLineDoesNotReopen)
     EXPECT_EQ(out.substr(out.size() - last.size()), last);
     EXPECT_TRUE(s.terminal_restored());
 }
+
+TEST(LostDevice, FactoryclearDoesNotReportADeadAdapterAsFinished)
+{
+    harness::Servosim sim("ids=1");
+    harness::Process p;
+    ASSERT_TRUE(p.start({harness::bin_path("factoryclear"), "1"}, {sim.env()}, "y"));
+    ASSERT_TRUE(p.wait_for_stdout("Trying at baudrate 1 (")) << p.stdout_text();
+    end_device(sim, SIGKILL);
+    EXPECT_EQ(p.wait_exit(20000), 1) << p.stdout_text();
+    EXPECT_EQ(p.stdout_text().back(), '\n'); // the row of dots ends; no "Finished"
+    EXPECT_EQ(p.stdout_text().find("Finished"), std::string::npos) << p.stdout_text();
+    EXPECT_NE(p.stderr_text().find("the reset is not complete\n"), std::string::npos);
+}

@@ -207,6 +207,16 @@ TEST(FrameFileReader, SpeedScaling)
     EXPECT_EQ(frame.speeds[1], 15);
 }
 
+TEST(FrameFileValues, RecordedSpeedsKeepBits0To9AndPausesAreSinglePrecision)
+{
+    const int speeds[][2] = {{0, 0},       {511, 511}, {512, 512},  {700, 700},
+                             {1023, 1023}, {1024, 0},  {1724, 700}, {2047, 1023}};
+    for (const auto& c : speeds)
+        EXPECT_EQ(recorded_speed(c[0]), c[1]) << c[0];
+    EXPECT_EQ(frame_pause_ms(10, 0.7f), 7u); // 6.99999... in double
+    EXPECT_EQ(frame_pause_ms(20, 0.35f), 7u);
+}
+
 TEST(FrameFileReader, RelativePositions)
 {
     ReadResult r = read_header("FILETYPE: RelativePositions\n1 2 3\n");

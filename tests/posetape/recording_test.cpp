@@ -145,7 +145,7 @@ TEST(PosetapeRec, KilledRecordingKeepsEveryRowItShowed)
 {
     std::string path = harness::temp_dir() + "/killed.csv";
     PtySession s;
-    start_rec(s, {path, "1", "3", "35", "0"}, "ids=1-3,hand=wave");
+    start_rec(s, {path, "1", "3", "35", "0"}, "ids=1-3,hand=700"); // fast, both ways
     ASSERT_TRUE(s.wait_for_count("\n|[", 40, 20000)) << s.output();
     s.signal(SIGKILL);
     EXPECT_EQ(s.wait_exit(), 128 + SIGKILL);
@@ -168,6 +168,10 @@ TEST(PosetapeRec, KilledRecordingKeepsEveryRowItShowed)
     // Each file line leaves before its row ends on the console.
     EXPECT_GE(written, shown);
     EXPECT_LE(written, shown + 1);
-    for (std::size_t i = 2; i < lines.size(); ++i)
+    std::vector<std::string> speeds, positions;
+    for (std::size_t i = 2; i < lines.size(); ++i) {
         EXPECT_TRUE(is_frame_line(lines[i], 3)) << lines[i];
+        split_recorded_line(lines[i], &speeds, &positions);
+        EXPECT_EQ(speeds, std::vector<std::string>(3, "700")) << lines[i];
+    }
 }

@@ -87,6 +87,8 @@ TEST(OtherTools, RejectedCommandLinesStopBeforeTheAdapter)
         {"holdswitch", {"1", "35"}, hold + "bad arguments!\n"},
         {"holdswitch", {"1", "35", "2"}, hold + "bad arguments!\n"},
         {"holdswitch", {"1", "35", "-1"}, hold + "bad arguments!\n"},
+        {"holdswitch", {"1", "256", "1"}, hold + "bad arguments!\n"},
+        {"holdswitch", {"1", "-1", "0"}, hold + "bad arguments!\n"},
         {"factoryclear", {}, clear + "bad args!\n"},
         {"factoryclear", {"255"}, clear + "bad args!\n"},
         {"factoryclear", {"1", "256"}, clear + "bad args!\n"},

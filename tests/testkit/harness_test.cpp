@@ -3,6 +3,10 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
 
 using harness::PtySession;
 
@@ -58,4 +62,16 @@ TEST(Process, KeepsStandardOutputAndErrorApart)
     EXPECT_EQ(p.wait_exit(), 0);
     EXPECT_EQ(p.stdout_text(), "out in\n");
     EXPECT_EQ(p.stderr_text(), "err\n");
+}
+
+TEST(TempDir, GoneWhenItsProcessEndsAlsoAfterAFailure)
+{
+    std::string base = harness::temp_dir();
+    auto fill_and_fail = [&] {
+        setenv("TMPDIR", base.c_str(), 1);
+        std::fclose(std::fopen((harness::temp_dir() + "/frames.csv").c_str(), "w"));
+        std::exit(1);
+    };
+    EXPECT_EXIT(fill_and_fail(), testing::ExitedWithCode(1), "");
+    EXPECT_EQ(rmdir(base.c_str()), 0) << "not empty: " << base; // the child's dir is gone
 }
