@@ -47,7 +47,7 @@ if(TARGET kinetron AND NOT WIN32)
 endif()
 
 # The libraries need no search path of their own (libftdi1 is a system library).
-foreach(library kinetron ftd2xx_real)
+foreach(library kinetron ftd2xx_real ftd2xx_none)
   if(TARGET ${library})
     set_target_properties(${library} PROPERTIES INSTALL_RPATH "")
   endif()
@@ -60,10 +60,15 @@ if(TARGET kinetron)
           ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
 endif()
 # linkprobe's USB backend over libftdi1, in a directory of the kit's own: the chip vendor's
-# library carries the same file name and may be installed beside ours. The scripted fake is
-# for tests and never installed.
-if(TARGET ftd2xx_real)
-  install(TARGETS ftd2xx_real LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}/kinetron)
+# library carries the same file name and may be installed beside ours. Without libftdi1 the
+# backend that lists no device and says why takes its place. The scripted fake is for tests
+# and never installed.
+set(kinetron_d2xx_backend ftd2xx_real)
+if(NOT TARGET ftd2xx_real)
+  set(kinetron_d2xx_backend ftd2xx_none)
+endif()
+if(TARGET ${kinetron_d2xx_backend})
+  install(TARGETS ${kinetron_d2xx_backend} LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}/kinetron)
   if(TARGET linkprobe)
     set_target_properties(linkprobe PROPERTIES
       INSTALL_RPATH "${kinetron_program_rpath}/kinetron;${kinetron_program_rpath}")

@@ -1,5 +1,7 @@
 #include "packet.h"
 
+#include "registers.h"
+
 namespace kinetron {
 
 std::uint8_t packet_checksum(const std::uint8_t* bytes, std::size_t count)
@@ -25,7 +27,7 @@ void PacketBuilder::set_param(int index, int value)
 
 bool PacketBuilder::well_formed() const
 {
-    if (bad_index || id < 0 || id > 254)
+    if (bad_index || id < 0 || id > ID_BROADCAST)
         return false;
     return length == highest_param + 3;
 }

@@ -23,6 +23,10 @@
 #include "pty_speed.h"
 #include "sim_chain.h"
 
+#if defined(__linux__) && defined(EXTPROC) && defined(TIOCPKT_IOCTL)
+#define SPEED_CHANGES_REPORTED 1
+#endif
+
 static volatile sig_atomic_t stop_requested = 0;
 static std::string link_path;
 static int master_fd = -1;
@@ -57,8 +61,17 @@ static bool open_pty(std::string& slave_path)
     struct termios mode;
     if (tcgetattr(master_fd, &mode) == 0) {
         cfmakeraw(&mode);
+#if defined(SPEED_CHANGES_REPORTED)
+        // Every change of the client's settings is then reported in packet mode, ahead of
+        // the bytes sent after it (a client's raw mode keeps this flag).
+        mode.c_lflag |= EXTPROC;
+#endif
         tcsetattr(master_fd, TCSANOW, &mode);
     }
+#if defined(SPEED_CHANGES_REPORTED)
+    int on = 1;
+    ioctl(master_fd, TIOCPKT, &on);
+#endif
     // Holding the slave open keeps the master readable between clients: tools open and
     // close the line one after another against one servosim.
     slave_keeper_fd = open(name, O_RDWR | O_NOCTTY | O_NONBLOCK);
@@ -137,9 +150,56 @@ static void spin_until_due(SimChain* chain)
     }
 }
 
+// The speed at which the bytes not yet read were sent. A client on a USB adapter changes
+// speed as soon as its last packet has had its wire time, which can be before this process
+// is scheduled to read it; so the speed counts as changed where the client changed it in
+// the stream (reported in packet mode), not when the bytes happen to be read.
+static long sent_bps = -1;
+// False once a client cleared the flag that reports its changes: the speed is then taken
+// as it is when the bytes are read.
+static bool changes_reported = false;
+
+static void feed_read_bytes(SimChain* chain, unsigned char* buffer, int size, int count)
+{
+#if defined(SPEED_CHANGES_REPORTED)
+    if (count == 1 && buffer[0] != TIOCPKT_DATA) {
+        // A report of changed settings may follow another one at once: take each.
+        while (count == 1 && (buffer[0] & TIOCPKT_IOCTL)) {
+            const long before = sent_bps;
+            sent_bps = pty_line_speed(master_fd);
+            struct termios mode;
+            changes_reported = tcgetattr(master_fd, &mode) == 0 && (mode.c_lflag & EXTPROC);
+            // Bytes still queued were sent just before the change or just after it. A
+            // client waits for the answer (or its time-out) to every packet but one sent to
+            // the broadcast id before it changes speed, so only such a packet can be left
+            // from before; anything else went out after the change.
+            const ssize_t queued = read(master_fd, buffer, static_cast<size_t>(size));
+            count = queued > 0 ? static_cast<int>(queued) : 0;
+            if (count > 1 && buffer[0] == TIOCPKT_DATA) {
+                const bool broadcast =
+                    count >= 4 && buffer[1] == 0xFF && buffer[2] == 0xFF && buffer[3] == 0xFE;
+                sim_chain_feed(chain, buffer + 1, count - 1, broadcast ? before : sent_bps);
+            }
+        }
+        return;
+    }
+    ++buffer;
+    --count;
+#else
+    (void)size;
+#endif
+    if (!changes_reported)
+        sent_bps = pty_line_speed(master_fd);
+    sim_chain_feed(chain, buffer, count, sent_bps);
+}
+
 static void serve(SimChain* chain)
 {
     unsigned char buffer[4096];
+    sent_bps = pty_line_speed(master_fd);
+#if defined(SPEED_CHANGES_REPORTED)
+    changes_reported = true;
+#endif
     while (!stop_requested) {
         // A client's exclusive mode would outlive it while we hold the slave open, and lock
         // out the next tool; the client's own lock on the file still keeps two tools apart.
@@ -161,8 +221,7 @@ static void serve(SimChain* chain)
         if (pselect(master_fd + 1, &readable, nullptr, nullptr, &timeout, nullptr) > 0) {
             ssize_t count = read(master_fd, buffer, sizeof buffer);
             if (count > 0) {
-                long bps = pty_line_speed(master_fd);
-                sim_chain_feed(chain, buffer, static_cast<int>(count), bps);
+                feed_read_bytes(chain, buffer, sizeof buffer, static_cast<int>(count));
             } else if (count == 0 || (errno != EAGAIN && errno != EINTR)) {
                 // A hang-up or error: do not spin on it.
                 struct timespec pause = {0, 1000000L};

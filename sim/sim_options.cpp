@@ -3,6 +3,8 @@
 #include <cerrno>
 #include <cstdlib>
 
+#include "registers.h"
+
 namespace sim {
 
 namespace {
@@ -70,9 +72,10 @@ bool parse_id_list(const std::string& text, std::vector<PendingRange>& ranges, s
         std::string::size_type dash = span.find('-');
         long long first, last;
         bool ok = dash == std::string::npos
-                      ? parse_int(span, 0, 253, first) && (last = first, true)
-                      : parse_int(span.substr(0, dash), 0, 253, first) &&
-                            parse_int(span.substr(dash + 1), 0, 253, last) && first <= last;
+                      ? parse_int(span, 0, ID_HIGHEST_SERVO, first) && (last = first, true)
+                      : parse_int(span.substr(0, dash), 0, ID_HIGHEST_SERVO, first) &&
+                            parse_int(span.substr(dash + 1), 0, ID_HIGHEST_SERVO, last) &&
+                            first <= last;
         if (!ok) {
             error = "bad id range '" + span + "' in ids=" + text +
                     " (ids are 0..253, a range is LOW-HIGH)";
@@ -136,7 +139,7 @@ bool parse_sim_options(const char* text, SimOptions& options, std::string& error
                  : name == "partial" ? options.partial
                                      : options.noise) = p;
             } else if ((name == "flaky" || name == "stall") && has_value) {
-                if (!parse_int(value, 0, 253, number)) {
+                if (!parse_int(value, 0, ID_HIGHEST_SERVO, number)) {
                     error = "bad value in " + option + " (a servo id 0..253)";
                     return false;
                 }

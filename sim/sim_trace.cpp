@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "registers.h"
+
 namespace sim {
 
 namespace {
@@ -50,7 +52,7 @@ std::string describe_instruction(const InstructionPacket& packet, long bps)
     std::string text = "-> " + std::to_string(bps) + " bps  ";
     const std::vector<std::uint8_t>& p = packet.params;
     std::string target =
-        "id " + std::to_string(packet.id) + (packet.id == 254 ? " (broadcast)" : "");
+        "id " + std::to_string(packet.id) + (packet.id == ID_BROADCAST ? " (broadcast)" : "");
     switch (packet.instruction) {
     case 1:
         text += "PING " + target;

@@ -3,7 +3,10 @@
 #ifndef KINETRON_REGISTERS_H
 #define KINETRON_REGISTERS_H
 
-enum { ID_BROADCAST = 254, ID_HIGHEST_SERVO = 253 };
+/* Servo ids: a servo takes 0..253 as its own; 254 reaches every servo at once and is the
+ * highest id a packet carries; a tool's command line accepts 0..255 at most, and each tool
+ * narrows that to its own range. */
+enum { ID_HIGHEST_SERVO = 253, ID_BROADCAST = 254, ID_ARGUMENT_MAX = 255 };
 
 /* Control-table addresses; the width is in the name's comment. */
 enum {

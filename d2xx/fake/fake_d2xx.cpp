@@ -7,6 +7,10 @@
 // Every call writes one line to standard error: NAME(arguments) = status. An out-pointer
 // argument shows as '&' and the value it holds after the call.
 //
+// Built as the default backend where libftdi1 was missing (D2XX_WITHOUT_LIBFTDI), it lists
+// no device unless FAKE_D2XX is set, logs no call, and says once on standard error why: a
+// build without the real backend must never show an adapter that is not there.
+//
 // Device i is listed with fixed fields: Flags 0x2, Type 0x5, ID 0x4036001, LocId 0x1001 + i,
 // SerialNumber "FK00000i", Description "Fake adapter i", and ftHandle the value FT_Open(i)
 // hands out, which is wider than 32 bits on 64-bit systems so a printer that cuts handles
@@ -34,6 +38,7 @@ struct Script {
 Script script;
 DWORD listed = 0; // devices seen by the last successful FT_CreateDeviceInfoList
 std::vector<bool> open_devices;
+bool quiet = false; // no call log: the stand-in of a build without libftdi1, unscripted
 
 bool parse_number(const std::string& text, unsigned long max, unsigned long* value)
 {
@@ -55,6 +60,17 @@ void parse_script()
         return;
     script.parsed = true;
     const char* env = std::getenv("FAKE_D2XX");
+#if defined(D2XX_WITHOUT_LIBFTDI)
+    if (env == nullptr) {
+        quiet = true;
+        script.devices = 0;
+        open_devices.clear();
+        std::fputs("ftd2xx: this kit was built without libftdi1, so no USB device can be listed "
+                   "or opened (install libftdi1-dev, then configure and build again)\n",
+                   stderr);
+        return;
+    }
+#endif
     std::string text = env ? env : "";
     size_t start = 0;
     while (start <= text.size()) {
@@ -107,6 +123,8 @@ std::string hex(FT_HANDLE handle)
 
 FT_STATUS log_call(const char* name, const std::string& arguments, FT_STATUS status)
 {
+    if (quiet)
+        return status;
     std::string line = std::string(name) + "(" + arguments + ") = " + std::to_string(status) + "\n";
     std::fputs(line.c_str(), stderr);
     return status;

@@ -3,7 +3,8 @@
  * none is given. */
 #include <cstdio>
 
-#include "bus_tools.h"
+#include "adapter.h"
+#include "arguments.h"
 #include "console.h"
 #include "kinetron.h"
 #include "registers.h"

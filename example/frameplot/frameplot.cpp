@@ -4,8 +4,9 @@
 #include <cstring>
 #include <string>
 
-#include "bus_tools.h"
+#include "arguments.h"
 #include "motion.h"
+#include "registers.h"
 #include "svg_plot.h"
 
 static const int DEFAULT_ID_START = 0;
@@ -39,7 +40,7 @@ static bool parse_arguments(int argc, char** argv)
         idStart = arg_to_int(positional[1]);
     if (count >= 3)
         idEnd = arg_to_int(positional[2]);
-    return in_range(idStart, 0, 255) && in_range(idEnd, 0, 255);
+    return in_range(idStart, 0, ID_ARGUMENT_MAX) && in_range(idEnd, 0, ID_ARGUMENT_MAX);
 }
 
 // The frame file's name with a final ".csv" replaced by ".svg", else with ".svg" added.
@@ -52,17 +53,6 @@ static std::string default_output_name(const char* name)
     return out + ".svg";
 }
 
-// A directory opens as a stream on some systems, yet every read of it fails: such a
-// stream is no frame file. Reading the first character tells; it is put back.
-static bool readable(std::FILE* file)
-{
-    int c = std::getc(file);
-    if (c == EOF)
-        return !std::ferror(file);
-    std::ungetc(c, file);
-    return true;
-}
-
 int main(int argc, char** argv)
 {
     std::printf("usage: frameplot <frameFileName> [<idStart> <idEnd>] [-o <out.svg>]\n");
@@ -70,11 +60,7 @@ int main(int argc, char** argv)
         std::printf("bad args!\n");
         return 1;
     }
-    std::FILE* file = std::fopen(frameFileName, "r");
-    if (file && !readable(file)) {
-        std::fclose(file);
-        file = nullptr;
-    }
+    std::FILE* file = open_frame_file(frameFileName);
     if (!file) {
         std::printf("ERROR: Couldn't open file '%s' for reading positions!\n", frameFileName);
         return 1;

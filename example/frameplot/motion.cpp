@@ -1,6 +1,5 @@
 #include "motion.h"
 
-#include <algorithm>
 #include <cstdlib>
 
 namespace {
@@ -13,11 +12,6 @@ const char* type_description(const FrameHeader& header)
     return header.relativePositions ? "relative positions" : "absolute positions";
 }
 
-int stored_entries(const FrameHeader& header)
-{
-    return std::min(header.idListSize, static_cast<int>(FRAME_IDS_MAX));
-}
-
 } // namespace
 
 MotionResult load_motion(std::FILE* file, const char* fileName, int idStart, int idEnd,
@@ -25,18 +19,15 @@ MotionResult load_motion(std::FILE* file, const char* fileName, int idStart, int
 {
     if (read_frame_header(file, idStart, idEnd, fileName, &motion->header) != FRAME_HEADER_OK)
         return MOTION_BAD_HEADER;
-    const int entries = stored_entries(motion->header);
+    const int entries = stored_ids(motion->header);
     // Relative values are plotted as offsets: every start position is 0.
     std::vector<int> startPositions(FRAME_TOKENS_MAX, 0);
-    static FrameText line;
+    static FrameReader reader;
     static FrameLine frame;
-    while (read_text_line(file, line)) {
-        read_frame_line(line, motion->header, 1.0f, startPositions.data(), &frame);
-        if (frame.posListSize != motion->header.idListSize) {
-            std::printf("ERROR: idListSize %d != posListSize %d\n", motion->header.idListSize,
-                        frame.posListSize);
+    start_frame_reader(&reader, file);
+    while (next_frame_line(&reader, motion->header, 1.0f, startPositions.data(), &frame)) {
+        if (!frame_line_fits(motion->header, frame))
             return MOTION_BAD_LINE;
-        }
         motion->delays.push_back(frame.delay);
         motion->positions.emplace_back(frame.positions, frame.positions + entries);
     }
@@ -90,14 +81,14 @@ void print_summary(const Motion& motion)
     const FrameHeader& header = motion.header;
     std::printf("File type: %s\n", type_description(header));
     std::printf("Servos kept: %d (", header.idListSize);
-    for (int i = 0; i < stored_entries(header); ++i)
+    for (int i = 0; i < stored_ids(header); ++i)
         std::printf(i ? ", %d" : "%d", header.idList[i]);
     std::printf(")\n");
     long long duration = motion_duration_ms(motion);
     std::printf("Frames: %d\n", static_cast<int>(motion.delays.size()));
     std::printf("Duration: %lld ms (%.3f s)\n", duration, static_cast<double>(duration) / 1000.0);
     std::printf("  id  lowest  highest  largest step  unread\n");
-    for (int i = 0; i < stored_entries(header); ++i) {
+    for (int i = 0; i < stored_ids(header); ++i) {
         ServoSummary s = summarise_servo(motion, i);
         if (s.lowest == FRAME_BAD_VALUE)
             std::printf("%4d  %6s  %7s  %12s  %6d\n", header.idList[i], "-", "-", "-", s.unread);

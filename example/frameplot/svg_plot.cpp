@@ -83,7 +83,7 @@ double tick_step(double seconds)
 bool write_svg(std::FILE* out, const Motion& motion, const char* title)
 {
     const FrameHeader& header = motion.header;
-    const int lanes = std::min(header.idListSize, static_cast<int>(FRAME_IDS_MAX));
+    const int lanes = stored_ids(header);
     const double plotWidth = WIDTH - MARGIN_LEFT - MARGIN_RIGHT;
     const double height = MARGIN_TOP + lanes * (LANE_HEIGHT + LANE_GAP) + AXIS_HEIGHT;
     const double duration = static_cast<double>(motion_duration_ms(motion));

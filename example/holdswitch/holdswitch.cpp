@@ -3,7 +3,8 @@
  * checked. */
 #include <cstdio>
 
-#include "bus_tools.h"
+#include "adapter.h"
+#include "arguments.h"
 #include "console.h"
 #include "kinetron.h"
 #include "registers.h"
@@ -12,8 +13,6 @@ namespace {
 
 const int SINGLE_PASSES = 20;
 const int SINGLE_PAUSE_MS = 20;
-const int ALL_PASSES = 5;
-const int ALL_PAUSE_MS = 10;
 const int ALL_BAUDNUMS[] = {35, 1}; /* about 56 kbps and 1 Mbps */
 const int TORQUE_OFF = 0;
 const int TORQUE_ON = 1;
@@ -65,13 +64,9 @@ int all_motors()
     if (!open_adapter())
         return 1;
     std::printf("Disabling Torque on all motors 5 times at baudrates 56kbps and 1Mbps.\n");
-    for (int pass = 0; pass < ALL_PASSES; ++pass) {
-        for (int speed : ALL_BAUDNUMS) {
-            bus_change_baud(speed);
-            Sleep(ALL_PAUSE_MS);
-            bus_write_byte(ID_BROADCAST, ADDR_TORQUE_ENABLE, TORQUE_OFF);
-            Sleep(ALL_PAUSE_MS);
-        }
+    for (int pass = 0; pass < TORQUE_OFF_PASSES; ++pass) {
+        for (int speed : ALL_BAUDNUMS)
+            broadcast_torque_off(speed);
     }
     bus_close();
     return 0;

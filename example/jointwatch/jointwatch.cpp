@@ -3,6 +3,8 @@
  * and the number of tries each read needed. */
 #include <cstdio>
 
+#include "adapter.h"
+#include "arguments.h"
 #include "bus_tools.h"
 #include "console.h"
 #include "kinetron.h"
@@ -71,7 +73,7 @@ int main(int argc, char** argv)
     printf("current: jointwatch <idStart=%d> <idStop=%d> <baudnum=%d>\n", id_start, id_end,
            baudnum);
 
-    if (!in_range(id_start, 0, 255) || !in_range(id_end, 0, 255) ||
+    if (!in_range(id_start, 0, ID_ARGUMENT_MAX) || !in_range(id_end, 0, ID_ARGUMENT_MAX) ||
         !in_range(baudnum, 0, BAUDNUM_MAX)) {
         printf("bad args!\n");
         return 1;

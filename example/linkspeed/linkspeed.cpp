@@ -3,7 +3,8 @@
  * until the adapter no longer opens or the process is ended. */
 #include <cstdio>
 
-#include "bus_tools.h"
+#include "adapter.h"
+#include "arguments.h"
 #include "console.h"
 #include "kinetron.h"
 #include "registers.h"
@@ -11,7 +12,6 @@
 namespace {
 
 const int ARG_ABSENT = -1;
-const int SERVO_ID_MAX = 255;
 const int BAUDNUM_LOWEST = 1;
 const int REOPEN_PAUSE_MS = 100;
 
@@ -46,7 +46,7 @@ int main(int argc, char** argv)
     new_baudnum = arg_int(argc, argv, 3, ARG_ABSENT);
     std::printf("current: linkspeed <id=%d> <old=%d> <new=%d>\n", id, old_baudnum, new_baudnum);
 
-    if (!in_range(id, 0, SERVO_ID_MAX) || !in_range(old_baudnum, BAUDNUM_LOWEST, BAUDNUM_MAX) ||
+    if (!in_range(id, 0, ID_ARGUMENT_MAX) || !in_range(old_baudnum, BAUDNUM_LOWEST, BAUDNUM_MAX) ||
         !in_range(new_baudnum, BAUDNUM_LOWEST, BAUDNUM_MAX)) {
         std::printf("bad args!\n");
         return 1;

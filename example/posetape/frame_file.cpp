@@ -4,6 +4,9 @@
 #include <climits>
 #include <cstring>
 
+#include "arguments.h"
+#include "registers.h"
+
 namespace {
 
 struct FileType {
@@ -32,19 +35,6 @@ bool is_separator(char c)
 bool is_blank(char c)
 {
     return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
-}
-
-char lower_ascii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool equal_ignoring_case(const char* a, const char* b)
-{
-    while (*a && *b) {
-        if (lower_ascii(*a) != lower_ascii(*b))
-            return false;
-        ++a;
-        ++b;
-    }
-    return *a == *b;
 }
 
 void drop_last_if(char* text, char c)
@@ -130,6 +120,27 @@ int split_frame_tokens(char* text, char** tokens, int maxTokens)
     return count;
 }
 
+std::FILE* open_frame_file(const char* fileName)
+{
+    std::FILE* file = std::fopen(fileName, "r");
+    if (!file)
+        return nullptr;
+    // Reading the first character tells whether the stream can be read; it is put back.
+    int c = std::getc(file);
+    if (c == EOF && std::ferror(file)) {
+        std::fclose(file);
+        return nullptr;
+    }
+    if (c != EOF)
+        std::ungetc(c, file);
+    return file;
+}
+
+int stored_ids(const FrameHeader& header)
+{
+    return header.idListSize < FRAME_IDS_MAX ? header.idListSize : FRAME_IDS_MAX;
+}
+
 bool read_text_line(std::FILE* file, FrameText line)
 {
     int length = 0;
@@ -175,7 +186,7 @@ FrameHeaderResult read_frame_header(std::FILE* file, int idStart, int idEnd, con
     normalise_type_line(line);
     const FileType* type = nullptr;
     for (const FileType& candidate : FILE_TYPES) {
-        if (equal_ignoring_case(line, candidate.text)) {
+        if (same_text_ignoring_case(line, candidate.text)) {
             type = &candidate;
             break;
         }
@@ -197,7 +208,7 @@ FrameHeaderResult read_frame_header(std::FILE* file, int idStart, int idEnd, con
     int count = split_frame_tokens(idLine, tokens, FRAME_TOKENS_MAX);
     for (int i = 0; i < count; ++i) {
         int id = 0;
-        if (!convert_frame_token(tokens[i], &id) || id < 0 || id > 254) {
+        if (!convert_frame_token(tokens[i], &id) || !in_range(id, 0, ID_BROADCAST)) {
             std::printf("ERROR: Found a bad Motor ID of '%s' in file '%s'!\n", tokens[i], fileName);
             return FRAME_HEADER_BAD_ID;
         }
@@ -236,7 +247,7 @@ void read_frame_line(const char* line, const FrameHeader& header, float speedSca
     }
 
     int valuesPerColumn = header.hasSpeeds ? 2 : 1;
-    int storedEntries = header.idListSize < FRAME_IDS_MAX ? header.idListSize : FRAME_IDS_MAX;
+    int storedEntries = stored_ids(header);
     int entry = 0; // id-list entry of the current column, when it is kept
     for (int v = 0; v + 1 < count; ++v) {
         const char* token = tokens[v + 1];
@@ -278,6 +289,68 @@ void read_frame_line(const char* line, const FrameHeader& header, float speedSca
         ++frame->posListSize;
         ++entry;
     }
+}
+
+namespace {
+
+bool is_blank_line(const char* line)
+{
+    FrameText text;
+    std::snprintf(text, sizeof text, "%s", line);
+    char* token;
+    return split_frame_tokens(text, &token, 1) == 0;
+}
+
+// After a blank line: reads on to the next line that holds a token and keeps it, counting
+// the blank lines before it. False when only blank lines remain.
+bool line_with_tokens_ahead(FrameReader* reader)
+{
+    while (read_text_line(reader->file, reader->ahead)) {
+        if (!is_blank_line(reader->ahead)) {
+            reader->lineAhead = true;
+            return true;
+        }
+        ++reader->blanksAhead;
+    }
+    return false;
+}
+
+} // namespace
+
+void start_frame_reader(FrameReader* reader, std::FILE* file)
+{
+    reader->file = file;
+    reader->blanksAhead = 0;
+    reader->lineAhead = false;
+    reader->ahead[0] = '\0';
+}
+
+bool next_frame_line(FrameReader* reader, const FrameHeader& header, float speedScale,
+                     const int* startPositions, FrameLine* frame)
+{
+    FrameText line;
+    if (reader->blanksAhead > 0) {
+        --reader->blanksAhead;
+        line[0] = '\0';
+    } else if (reader->lineAhead) {
+        reader->lineAhead = false;
+        std::memcpy(line, reader->ahead, sizeof line);
+    } else {
+        if (!read_text_line(reader->file, line))
+            return false;
+        if (header.idListSize > 0 && is_blank_line(line) && !line_with_tokens_ahead(reader))
+            return false;
+    }
+    read_frame_line(line, header, speedScale, startPositions, frame);
+    return true;
+}
+
+bool frame_line_fits(const FrameHeader& header, const FrameLine& frame)
+{
+    if (frame.posListSize == header.idListSize)
+        return true;
+    std::printf("ERROR: idListSize %d != posListSize %d\n", header.idListSize, frame.posListSize);
+    return false;
 }
 
 std::FILE* create_frame_file(const char* fileName)

@@ -60,10 +60,34 @@ enum FrameHeaderResult {
 // end of the file when nothing was read.
 bool read_text_line(std::FILE* file, FrameText line);
 
+// Opens a frame file for reading. Null when it does not open, and when it opens but cannot
+// be read: a directory opens as a stream on some systems, yet every read of it fails.
+std::FILE* open_frame_file(const char* fileName);
+
 // Reads the type line (after any lines beginning with '/') and the ID line. Ids from
 // idStart to idEnd are kept. Prints the recognised type line, or the failure message.
 FrameHeaderResult read_frame_header(std::FILE* file, int idStart, int idEnd, const char* fileName,
                                     FrameHeader* header);
+
+// Entries of the id list that hold an id: idListSize, capped at FRAME_IDS_MAX.
+int stored_ids(const FrameHeader& header);
+
+// Hands out the frame lines of a file, one by one, after its header.
+struct FrameReader {
+    std::FILE* file;
+    int blanksAhead; // blank lines read ahead, not yet handed out
+    bool lineAhead;  // a line with tokens read ahead after them
+    FrameText ahead;
+};
+void start_frame_reader(FrameReader* reader, std::FILE* file);
+// Reads and parses the next frame line (see read_frame_line). False at the end of the file,
+// and where only blank lines remain: an editor or a spreadsheet often leaves some at the end.
+// With an empty id list a blank line is a frame like any other, and is handed out.
+bool next_frame_line(FrameReader* reader, const FrameHeader& header, float speedScale,
+                     const int* startPositions, FrameLine* frame);
+// True when the frame holds one position per id-list entry; otherwise prints
+// "ERROR: idListSize %d != posListSize %d\n" and the file is not to be played further.
+bool frame_line_fits(const FrameHeader& header, const FrameLine& frame);
 
 // Parses one frame line; prints a warning for each bad token. startPositions (one per
 // id-list entry) is used by relative types only; an entry of -1 (not read) gives

@@ -68,37 +68,14 @@ static void print_list(const int* values, int count, const char* separator)
         std::printf(i == 0 ? "%d" : separator, values[i]);
 }
 
-// A directory opens as a stream on some systems, yet every read of it fails: such a
-// stream is no frame file. Reading the first character tells; it is put back.
-static bool readable(std::FILE* file)
+// Plays the open frame file from its header on; returns the exit status.
+static int play(const RunSettings& settings, std::FILE* file)
 {
-    int c = std::getc(file);
-    if (c == EOF)
-        return !std::ferror(file);
-    std::ungetc(c, file);
-    return true;
-}
-
-int run_playback(const RunSettings& settings)
-{
-    frame_file = std::fopen(settings.frameFileName, "r");
-    if (frame_file && !readable(frame_file)) {
-        std::fclose(frame_file);
-        frame_file = nullptr;
-    }
-    if (!frame_file) {
-        std::printf("ERROR: Couldn't open file '%s' for reading positions!\n",
-                    settings.frameFileName);
-        return 1;
-    }
-    std::printf("Opened file '%s' for reading positions.\n", settings.frameFileName);
-
-    if (read_frame_header(frame_file, settings.idStart, settings.idEnd, settings.frameFileName,
+    if (read_frame_header(file, settings.idStart, settings.idEnd, settings.frameFileName,
                           &header) != FRAME_HEADER_OK)
         return 1;
     std::printf("Found IDs: ");
-    int shown = header.idListSize < FRAME_IDS_MAX ? header.idListSize : FRAME_IDS_MAX;
-    print_list(header.idList, shown, ", %d");
+    print_list(header.idList, stored_ids(header), ", %d");
     std::printf(".\n");
     if (header.idListSize > SYNC_WRITE_SERVOS_MAX) {
         std::printf(
@@ -125,18 +102,15 @@ int run_playback(const RunSettings& settings)
     std::uint32_t lastMove = GetTickCount();
 
     bool sendSpeeds = settings.useRecordedSpeeds && header.hasSpeeds;
-    FrameText line;
-    while (read_text_line(frame_file, line)) {
-        read_frame_line(line, header, settings.speedScale, startPositions, &frame);
+    FrameReader reader;
+    start_frame_reader(&reader, file);
+    while (next_frame_line(&reader, header, settings.speedScale, startPositions, &frame)) {
         std::printf("Found Delay of %d for Positions: ", frame.delay);
         int taken = frame.posListSize < FRAME_TOKENS_MAX ? frame.posListSize : FRAME_TOKENS_MAX;
         print_list(frame.positions, taken, ",%d");
         std::printf(".\n");
-        if (frame.posListSize != header.idListSize) {
-            std::printf("ERROR: idListSize %d != posListSize %d\n", header.idListSize,
-                        frame.posListSize);
+        if (!frame_line_fits(header, frame))
             return 1;
-        }
         if (sendSpeeds) {
             std::printf("Setting the motor speeds");
             send_included(ADDR_MOVING_SPEED, frame.speeds, 0, 1023, false);
@@ -156,7 +130,19 @@ int run_playback(const RunSettings& settings)
     std::printf("Resetting the desired motor speeds to %d", settings.motorSpeed);
     send_common_speed(settings.motorSpeed);
     std::printf(".\n");
-    std::fclose(frame_file);
-    frame_file = nullptr;
     return 0;
+}
+
+int run_playback(const RunSettings& settings)
+{
+    std::FILE* file = open_frame_file(settings.frameFileName);
+    if (!file) {
+        std::printf("ERROR: Couldn't open file '%s' for reading positions!\n",
+                    settings.frameFileName);
+        return 1;
+    }
+    std::printf("Opened file '%s' for reading positions.\n", settings.frameFileName);
+    int status = play(settings, file);
+    std::fclose(file);
+    return status;
 }

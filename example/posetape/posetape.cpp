@@ -1,29 +1,20 @@
 // posetape: records the servos' speeds and positions into a frame file while a person
 // poses the robot by hand (REC), and plays such a file back with synchronized writes (PLAY).
-#include <cctype>
 #include <cfloat>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
+#include "adapter.h"
+#include "arguments.h"
 #include "bus_tools.h"
 #include "console.h"
 #include "kinetron.h"
+#include "registers.h"
 #include "run_settings.h"
 
-std::FILE* frame_file = nullptr;
-
 static RunSettings settings;
-
-static bool same_word(const char* text, const char* upper)
-{
-    for (; *text && *upper; ++text, ++upper) {
-        if (std::toupper(static_cast<unsigned char>(*text)) != *upper)
-            return false;
-    }
-    return *text == '\0' && *upper == '\0';
-}
 
 static void set_defaults()
 {
@@ -54,8 +45,9 @@ static float to_factor(const char* text)
 
 static bool settings_valid(bool nameTooLong)
 {
-    if (!in_range(settings.idStart, 0, 255) || !in_range(settings.idEnd, 0, 255) ||
-        !in_range(settings.baudnum, 0, 255))
+    if (!in_range(settings.idStart, 0, ID_ARGUMENT_MAX) ||
+        !in_range(settings.idEnd, 0, ID_ARGUMENT_MAX) ||
+        !in_range(settings.baudnum, 0, BAUDNUM_MAX))
         return false;
     if (settings.mode == MODE_NONE)
         return false;
@@ -67,13 +59,10 @@ static bool settings_valid(bool nameTooLong)
     return settings.frameFileName[0] != '\0' && !nameTooLong;
 }
 
+// Each mode closes the frame file it opened before it returns.
 static int closing(int status)
 {
     bus_close();
-    if (frame_file) {
-        std::fclose(frame_file);
-        frame_file = nullptr;
-    }
     return status;
 }
 
@@ -98,10 +87,10 @@ int main(int argc, char** argv)
     }
 
     if (argc > 1) {
-        if (same_word(argv[1], "REC")) {
+        if (same_text_ignoring_case(argv[1], "REC")) {
             settings.mode = MODE_REC;
             std::printf("Recording to '%s'.\n", shownName);
-        } else if (same_word(argv[1], "PLAY")) {
+        } else if (same_text_ignoring_case(argv[1], "PLAY")) {
             settings.mode = MODE_PLAY;
             std::printf("Playing '%s'.\n", shownName);
         } else {

@@ -6,13 +6,14 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "adapter.h"
 #include "bus_tools.h"
 #include "console.h"
 #include "kinetron.h"
 #include "registers.h"
 #include "run_settings.h"
 
-enum { TABLE_HEAD_EVERY = 60, TORQUE_OFF_REPEATS = 5 };
+enum { TABLE_HEAD_EVERY = 60 };
 
 static const char DASH_LINE[] =
     "|------------------------------------------------------------------\n";
@@ -20,16 +21,6 @@ static const char DASH_LINE[] =
 static int found_ids[FRAME_IDS_MAX];
 static int found_stored; // entries of found_ids in use
 static int found_count;  // every servo found, also those past the list's end
-
-static void release_torque(int baudnum)
-{
-    for (int i = 0; i < TORQUE_OFF_REPEATS; ++i) {
-        bus_change_baud(baudnum);
-        Sleep(10);
-        bus_write_byte(ID_BROADCAST, ADDR_TORQUE_ENABLE, 0);
-        Sleep(10);
-    }
-}
 
 // Reads each id's own id register; a servo is there when it answers with that id.
 // A key press ends the range early.
@@ -65,18 +56,14 @@ static void print_table_head()
     std::fflush(stdout);
 }
 
-int run_recording(const RunSettings& settings)
+// Releases the servos, finds them and records into the open frame file until ESC; returns
+// the exit status.
+static int record(const RunSettings& settings, std::FILE* file)
 {
-    frame_file = create_frame_file(settings.frameFileName);
-    if (!frame_file) {
-        std::printf("ERROR: Couldn't open file '%s' for storing the recorded positions!\n",
-                    settings.frameFileName);
-        return 1;
-    }
-    std::printf("Opened file '%s' for storing the recorded positions.\n", settings.frameFileName);
     std::printf("Disabling Torque on all motors at baudrate %d.\n", settings.baudnum);
     std::fflush(stdout);
-    release_torque(settings.baudnum);
+    for (int pass = 0; pass < TORQUE_OFF_PASSES; ++pass)
+        broadcast_torque_off(settings.baudnum);
 
     std::printf("Searching for available motors at baudrate %d:\n", settings.baudnum);
     found_stored = 0;
@@ -97,8 +84,8 @@ int run_recording(const RunSettings& settings)
         }
     }
 
-    static char speedTexts[FRAME_IDS_MAX][sizeof result_text];
-    static char positionTexts[FRAME_IDS_MAX][sizeof result_text];
+    static char speedTexts[FRAME_IDS_MAX][RESULT_TEXT_SIZE];
+    static char positionTexts[FRAME_IDS_MAX][RESULT_TEXT_SIZE];
     static const char* speedRow[FRAME_IDS_MAX];
     static const char* positionRow[FRAME_IDS_MAX];
     for (int i = 0; i < FRAME_IDS_MAX; ++i) {
@@ -112,7 +99,7 @@ int run_recording(const RunSettings& settings)
         if (frame % TABLE_HEAD_EVERY == 0) {
             print_table_head();
             if (!headerWritten)
-                write_frame_header(frame_file, found_ids, found_stored);
+                write_frame_header(file, found_ids, found_stored);
             headerWritten = true;
         }
         std::printf("|");
@@ -130,8 +117,8 @@ int run_recording(const RunSettings& settings)
         }
         // The file line is on disk before the row ends on the screen, so a recording cut
         // off at any moment keeps every row it showed.
-        write_frame_line(frame_file, delay, speedRow, positionRow, found_stored);
-        if (std::ferror(frame_file)) {
+        write_frame_line(file, delay, speedRow, positionRow, found_stored);
+        if (std::ferror(file)) {
             // A full disk or a vanished drive: the frames would be lost without a word.
             std::fprintf(stderr, "posetape: cannot write to '%s': %s\n", settings.frameFileName,
                          std::strerror(errno));
@@ -146,4 +133,18 @@ int run_recording(const RunSettings& settings)
             return 0;
         }
     }
+}
+
+int run_recording(const RunSettings& settings)
+{
+    std::FILE* file = create_frame_file(settings.frameFileName);
+    if (!file) {
+        std::printf("ERROR: Couldn't open file '%s' for storing the recorded positions!\n",
+                    settings.frameFileName);
+        return 1;
+    }
+    std::printf("Opened file '%s' for storing the recorded positions.\n", settings.frameFileName);
+    int status = record(settings, file);
+    std::fclose(file);
+    return status;
 }

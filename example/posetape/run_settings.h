@@ -2,8 +2,6 @@
 #ifndef POSETAPE_RUN_SETTINGS_H
 #define POSETAPE_RUN_SETTINGS_H
 
-#include <cstdio>
-
 #include "frame_file.h"
 
 enum RunMode { MODE_NONE, MODE_REC, MODE_PLAY };
@@ -23,11 +21,9 @@ struct RunSettings {
     bool useRecordedSpeeds; // PLAY
 };
 
-// Both modes leave the frame file they opened here; the closing closes it when still open.
-extern std::FILE* frame_file;
-
-// Each returns the exit status: 0 for a normal end, 1 when the frame file did not open, was
-// refused, or (REC) no servo answered. The closing follows either way.
+// Each opens the frame file that settings name, works with it and closes it, and returns the
+// exit status: 0 for a normal end, 1 when the frame file did not open, was refused, or (REC)
+// no servo answered. The closing follows either way.
 int run_recording(const RunSettings& settings);
 int run_playback(const RunSettings& settings);
 

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <vector>
 
+#include "arguments.h"
 #include "bus_tools.h"
 #include "console.h"
 #include "kinetron.h"

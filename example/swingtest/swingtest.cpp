@@ -3,6 +3,8 @@
  * pause the swinging, shift both targets, cut the torque, or end the program. */
 #include <cstdio>
 
+#include "adapter.h"
+#include "arguments.h"
 #include "bus_tools.h"
 #include "console.h"
 #include "kinetron.h"
@@ -107,7 +109,7 @@ int main(int argc, char** argv)
     printf("called: swingtest <id=%d> <baudnum=%d> <posA=%d> <posB=%d>\n", servo_id, baudnum, pos_a,
            pos_b);
 
-    if (!in_range(servo_id, 0, 255) || !in_range(baudnum, 0, BAUDNUM_MAX) ||
+    if (!in_range(servo_id, 0, ID_ARGUMENT_MAX) || !in_range(baudnum, 0, BAUDNUM_MAX) ||
         /* A position is 0..1023, or -1 for "the servo's present position". */
         !in_range(pos_a, -1, POSITION_MAX) || !in_range(pos_b, -1, POSITION_MAX)) {
         printf("bad args!\n");

@@ -5,6 +5,8 @@
 #include <climits>
 #include <string>
 
+#include "adapter.h"
+#include "arguments.h"
 #include "bus_tools.h"
 #include "fake_bus.h"
 #include "registers.h"

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "arguments.h"
 #include "bus_tools.h"
 #include "console.h"
 #include "kinetron.h"

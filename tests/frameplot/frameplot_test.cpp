@@ -1,5 +1,6 @@
 // frameplot: the summary numbers, and an SVG that a browser and a renderer accept.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstdio>
 #include <fstream>
@@ -169,6 +170,35 @@ TEST(FrameplotSummary, MismatchedLineKeepsTheFramesBeforeIt)
     EXPECT_EQ(r, MOTION_BAD_LINE);
     EXPECT_EQ(m.delays.size(), 1u);
     EXPECT_NE(out.find("ERROR: idListSize 2 != posListSize 1\n"), std::string::npos);
+}
+
+TEST(FrameplotSummary, OnlyBlankLinesLeftEndTheFileUnlessNoIdIsListed)
+{
+    const std::string frames = "FILETYPE: AbsolutePositions\n1 2\n10 100 200\n20 110 190\n";
+    testing::internal::CaptureStdout();
+    Motion plain, blanks, noIds;
+    load_text(frames, &plain);
+    EXPECT_EQ(load_text(frames + "\n\r\n \n", &blanks), MOTION_COMPLETE);
+    // With an empty id list a blank line is a frame of 500 ms, as it always was.
+    EXPECT_EQ(load_text("FILETYPE: AbsolutePositions\n\n\n\r\n", &noIds), MOTION_COMPLETE);
+    std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(blanks.delays, plain.delays) << out;
+    EXPECT_EQ(blanks.positions, plain.positions);
+    EXPECT_EQ(noIds.delays, (std::vector<int>{500, 500}));
+}
+
+TEST(FrameplotTool, ReadsNoKeysAndLeavesTheTerminalModeAlone)
+{
+    // While it waits for a FIFO's writer, the terminal is still as it was found.
+    std::string fifo = harness::temp_dir() + "/later.csv";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    harness::PtySession s;
+    ASSERT_TRUE(s.start({harness::bin_path("frameplot"), fifo, "-o", fifo + ".svg"}));
+    ASSERT_TRUE(s.wait_for("usage: frameplot")) << s.output();
+    EXPECT_TRUE(s.terminal_restored());
+    std::ofstream(fifo) << "FILETYPE: AbsolutePositions\n1\n10 100\n";
+    EXPECT_EQ(s.wait_exit(), 0) << s.output();
+    EXPECT_TRUE(s.terminal_restored());
 }
 
 TEST(FrameplotTool, WritesAWellFormedPlotWithOneLanePerServoAndMarksFailedReads)

@@ -261,6 +261,13 @@ TEST(HostileFiles, CrlfLineEndsAndAMissingFinalLineFeedReadAsPlainLines)
     EXPECT_NE(after_open(d).find("Set motor [3] position to 710.[####ms].\n" + RESET),
               std::string::npos)
         << after_open(d);
+
+    // Blank lines after the last frame, CRLF ones among them, end the file as its end does.
+    std::string blanks = harness::temp_dir() + "/last.csv";
+    std::ofstream(blanks, std::ios::binary) << frames << "\n\n\r\n \n";
+    Measured e = play(blanks);
+    EXPECT_EQ(e.status, 0);
+    EXPECT_EQ(after_open(e), after_open(c));
 }
 
 TEST(HostileFiles, DirectoryIsAFileThatDoesNotOpen)

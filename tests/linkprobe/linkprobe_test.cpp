@@ -192,4 +192,19 @@ TEST(Linkprobe, DefaultBackendWithoutAnAdapter)
     }
 }
 
+// Where libftdi1 was missing the default backend lists nothing unless scripted, and says
+// once why: no device is shown that is not there.
+TEST(Linkprobe, BuiltWithoutLibftdiListsNothingAndSaysSoOnce)
+{
+    harness::Process process;
+    ASSERT_TRUE(process.start({harness::bin_path("linkprobe")},
+                              {std::string("LD_LIBRARY_PATH=") + D2XX_NONE_DIR, "FAKE_D2XX"}));
+    EXPECT_EQ(process.wait_exit(20000), 0);
+    EXPECT_EQ(process.stdout_text(), std::string(LIST_HEAD) + "Number of USB devices is 0\n" +
+                                         OPEN_HEAD + "Error with FT_Open()\n");
+    const std::string err = process.stderr_text();
+    EXPECT_EQ(err.find('\n'), err.size() - 1) << err;
+    EXPECT_NE(err.find("built without libftdi1"), std::string::npos) << err;
+}
+
 } // namespace

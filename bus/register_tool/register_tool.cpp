@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "adapter.h"
+#include "arguments.h"
 #include "bus_tools.h"
 #include "console.h"
 #include "kinetron.h"
@@ -12,7 +14,6 @@ namespace {
 const int ARG_ABSENT = -1;
 const int READ_ONLY = -1;
 const int ADDRESS_MAX = 60;
-const int SERVO_ID_MAX = 255;
 const int PAUSE_MS = 10;
 
 const RegisterToolTable* tool;
@@ -26,7 +27,7 @@ void show_reading() { print_result(tool->read_retry(id, offsetAddr)); }
 
 bool arguments_in_range()
 {
-    return in_range(id, 0, SERVO_ID_MAX) && in_range(baudnum, 0, BAUDNUM_MAX) &&
+    return in_range(id, 0, ID_ARGUMENT_MAX) && in_range(baudnum, 0, BAUDNUM_MAX) &&
            in_range(offsetAddr, 0, ADDRESS_MAX) &&
            in_range(value, tool->value_min, tool->value_max);
 }

@@ -1,9 +1,6 @@
-/* Reads with retry, the result printer, the watchdog and the argument conventions that
- * every bus tool shares. */
+/* Reads with retry, the result printer and the watchdog. */
 #include "bus_tools.h"
 
-#include <cctype>
-#include <climits>
 #include <cstdio>
 #include <cstdlib>
 
@@ -14,7 +11,7 @@
 std::atomic<bool> read_busy{false};
 std::atomic<int> reads_done{0};
 int last_attempts = 0;
-char result_text[8];
+char result_text[RESULT_TEXT_SIZE];
 
 /* The retry loop both reads share; only the bus operation differs. */
 static int read_with_retry(int (*bus_read)(int, int), int id, int address)
@@ -97,70 +94,4 @@ void watchdog_thread(void* unused)
         std::printf("\nTIMEOUT! Exiting now ...\n");
         std::exit(1);
     }
-}
-
-int arg_to_int(const char* text)
-{
-    if (text == nullptr)
-        return 0;
-    const unsigned char* p = reinterpret_cast<const unsigned char*>(text);
-    while (std::isspace(*p))
-        ++p;
-    bool negative = false;
-    if (*p == '+' || *p == '-') {
-        negative = (*p == '-');
-        ++p;
-    }
-    /* Accumulate as a negative number: its range holds INT_MIN too. */
-    long long total = 0;
-    for (; *p >= '0' && *p <= '9'; ++p) {
-        total = total * 10 - (*p - '0');
-        if (total < static_cast<long long>(INT_MIN))
-            return negative ? INT_MIN : INT_MAX;
-    }
-    if (negative)
-        return static_cast<int>(total);
-    return total < -static_cast<long long>(INT_MAX) ? INT_MAX : static_cast<int>(-total);
-}
-
-int arg_int(int argc, char** argv, int k, int fallback)
-{
-    if (k < 0 || argc <= k || argv == nullptr)
-        return fallback;
-    return arg_to_int(argv[k]);
-}
-
-static bool equals_ignoring_case(const char* text, const char* upper)
-{
-    for (; *text != '\0' && *upper != '\0'; ++text, ++upper) {
-        if (std::toupper(static_cast<unsigned char>(*text)) != *upper)
-            return false;
-    }
-    return *text == '\0' && *upper == '\0';
-}
-
-bool arg_is_yes(const char* text)
-{
-    if (text == nullptr)
-        return false;
-    return equals_ignoring_case(text, "1") || equals_ignoring_case(text, "YES") ||
-           equals_ignoring_case(text, "TRUE");
-}
-
-bool in_range(int value, int lo, int hi)
-{
-    // Shifted so the range starts at 0, one unsigned comparison covers both ends: a value
-    // below lo wraps around to a large number. Works for ranges that start below 0 too.
-    return static_cast<unsigned>(value) - static_cast<unsigned>(lo) <=
-           static_cast<unsigned>(hi) - static_cast<unsigned>(lo);
-}
-
-bool open_adapter(void)
-{
-    if (!bus_open()) {
-        std::printf("Failed to open USB2Kinetron!\n");
-        return false;
-    }
-    std::printf("Succeed to open USB2Kinetron!\n");
-    return true;
 }

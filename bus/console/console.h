@@ -3,6 +3,9 @@
 #ifndef BUS_CONSOLE_H
 #define BUS_CONSOLE_H
 
+/* The key that ends or stops the work in every tool that reads keys. */
+enum { KEY_ESC = 27 };
+
 #if defined(_WIN32)
 #include <conio.h>
 #include <process.h>

@@ -1,0 +1,67 @@
+/* The command-line conventions every tool shares. */
+#include "arguments.h"
+
+#include <cctype>
+#include <climits>
+
+int arg_to_int(const char* text)
+{
+    if (text == nullptr)
+        return 0;
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(text);
+    while (std::isspace(*p))
+        ++p;
+    bool negative = false;
+    if (*p == '+' || *p == '-') {
+        negative = (*p == '-');
+        ++p;
+    }
+    /* Accumulate as a negative number: its range holds INT_MIN too. */
+    long long total = 0;
+    for (; *p >= '0' && *p <= '9'; ++p) {
+        total = total * 10 - (*p - '0');
+        if (total < static_cast<long long>(INT_MIN))
+            return negative ? INT_MIN : INT_MAX;
+    }
+    if (negative)
+        return static_cast<int>(total);
+    return total < -static_cast<long long>(INT_MAX) ? INT_MAX : static_cast<int>(-total);
+}
+
+int arg_int(int argc, char** argv, int k, int fallback)
+{
+    if (k < 0 || argc <= k || argv == nullptr)
+        return fallback;
+    return arg_to_int(argv[k]);
+}
+
+/* ASCII only, whatever the locale: the texts compared are command words and file types. */
+static char upper_ascii(char c)
+{
+    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
+bool same_text_ignoring_case(const char* a, const char* b)
+{
+    for (; *a != '\0' && *b != '\0'; ++a, ++b) {
+        if (upper_ascii(*a) != upper_ascii(*b))
+            return false;
+    }
+    return *a == '\0' && *b == '\0';
+}
+
+bool arg_is_yes(const char* text)
+{
+    if (text == nullptr)
+        return false;
+    return same_text_ignoring_case(text, "1") || same_text_ignoring_case(text, "YES") ||
+           same_text_ignoring_case(text, "TRUE");
+}
+
+bool in_range(int value, int lo, int hi)
+{
+    // Shifted so the range starts at 0, one unsigned comparison covers both ends: a value
+    // below lo wraps around to a large number. Works for ranges that start below 0 too.
+    return static_cast<unsigned>(value) - static_cast<unsigned>(lo) <=
+           static_cast<unsigned>(hi) - static_cast<unsigned>(lo);
+}

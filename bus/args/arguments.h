@@ -1,0 +1,22 @@
+/* The command-line conventions every tool shares, and the case-blind comparison of texts
+ * they rest on. Nothing here touches the bus or the console. */
+#ifndef BUS_ARGUMENTS_H
+#define BUS_ARGUMENTS_H
+
+/* Decimal conversion like atoi, but values beyond the int range saturate instead of
+ * being undefined: leading white space, optional sign, digits; anything else ends it;
+ * text that is no number gives 0. */
+int arg_to_int(const char* text);
+/* Argument k (counting from 1 after the program name) as a number, or fallback when the
+ * command line has no argument k. */
+int arg_int(int argc, char** argv, int k, int fallback);
+/* A yes/no argument: true for "1", "YES" or "TRUE" in any case. */
+bool arg_is_yes(const char* text);
+/* lo <= value <= hi, compared the way an unsigned range check does, so any value below
+ * lo (a negative one for a range that starts at 0) fails. */
+bool in_range(int value, int lo, int hi);
+
+/* True when both texts are equal but for the case of ASCII letters. */
+bool same_text_ignoring_case(const char* a, const char* b);
+
+#endif
