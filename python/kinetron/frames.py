@@ -65,7 +65,8 @@ class Motion:
     """A frame file as the player takes it.
 
     ``type``: one of :data:`TYPES`. ``ids``: the ids of the ID line within the id range, in
-    file order, duplicates included. ``frames``: every frame line, blank ones included.
+    file order, duplicates included. ``frames``: every frame line, blank ones included, but
+    for blank lines at the end of a file that keeps ids: the player ends there as at the end.
     ``warnings``: the player's warning texts, in file order."""
 
     type: str
@@ -172,10 +173,12 @@ def read(path, id_start=0, id_end=253):
 
     has_speeds = motion.has_speeds
     per_column = 2 if has_speeds else 1
+    blanks_at_end = 0
     for line in lines:
         tokens = _TOKEN.findall(line)
         frame = Frame(BLANK_DELAY, [], [] if has_speeds else None)
         motion.frames.append(frame)
+        blanks_at_end = 0 if tokens else blanks_at_end + 1
         if not tokens:
             continue
         delay = _convert(tokens[0])
@@ -202,6 +205,10 @@ def read(path, id_start=0, id_end=253):
                     frame.speeds.append(value)
             else:
                 frame.positions.append(value)
+    # Blank lines left by an editor or a spreadsheet after the last frame; with no id kept a
+    # blank line is a frame like any other.
+    if motion.ids and blanks_at_end:
+        del motion.frames[-blanks_at_end:]
     return motion
 
 

@@ -24,13 +24,17 @@ READS = [
     (RECORDED, (0, 31), [1, 2, 3],
      [(16, [512, 498, BAD], [0, 12, BAD]), (31, [512, 501, 300], [0, 10, 0])], 2),
     (b'//c\n"filetype: relativepositions"\r\n1 2\r\n10 -20 x\r\n\r\n', (0, 253), [1, 2],
-     [(10, [-20, BAD], None), (500, [], None)], 1),
+     [(10, [-20, BAD], None)], 1),
     (ABS3 + b"100 500 600 700\n100 1 2 3 4\n/x 5\n", (2, 3), [2, 3],
      [(100, [600, 700], None), (100, [2, 3, 4], None), (100, [], None)], 1),
     (b"FILETYPE: AbsoluteSpeeds; RelativePositions\n7\n-5 [99999999999]-99999999999 [3]\n",
      (0, 253), [7], [(100, [-(2**31)], [2**31 - 1])], 1),
     (ABS3 + b"9 1\x00 2 3\n" + b"8" + b" " * 998 + b"4\n", (0, 253), [1, 2, 3],
      [(9, [1], None), (8, [], None), (4, [], None)], 0),
+    # Blank lines end the file only at its end, and only where ids are kept.
+    (ABS3 + b"5 1 2 3\n\n6 1 2 3\n\n \r\n", (0, 253), [1, 2, 3],
+     [(5, [1, 2, 3], None), (500, [], None), (6, [1, 2, 3], None)], 0),
+    (ABS3 + b"5 1 2 3\n\n", (9, 9), [], [(5, [], None), (500, [], None)], 0),
 ]
 
 UNKNOWN = "Got unknown file type 'FILETYPE: AbsolutePositions ' on 1st line of '{}'."
