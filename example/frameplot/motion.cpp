@@ -22,10 +22,8 @@ MotionResult load_motion(std::FILE* file, const char* fileName, int idStart, int
     const int entries = stored_ids(motion->header);
     // Relative values are plotted as offsets: every start position is 0.
     std::vector<int> startPositions(FRAME_TOKENS_MAX, 0);
-    static FrameReader reader;
     static FrameLine frame;
-    start_frame_reader(&reader, file);
-    while (next_frame_line(&reader, motion->header, 1.0f, startPositions.data(), &frame)) {
+    while (next_frame_line(file, motion->header, 1.0f, startPositions.data(), &frame)) {
         if (!frame_line_fits(motion->header, frame))
             return MOTION_BAD_LINE;
         motion->delays.push_back(frame.delay);

@@ -301,46 +301,30 @@ bool is_blank_line(const char* line)
     return split_frame_tokens(text, &token, 1) == 0;
 }
 
-// After a blank line: reads on to the next line that holds a token and keeps it, counting
-// the blank lines before it. False when only blank lines remain.
-bool line_with_tokens_ahead(FrameReader* reader)
+// Reads on past a blank line; true when only blank lines were left.
+bool only_blank_lines_left(std::FILE* file)
 {
-    while (read_text_line(reader->file, reader->ahead)) {
-        if (!is_blank_line(reader->ahead)) {
-            reader->lineAhead = true;
-            return true;
-        }
-        ++reader->blanksAhead;
+    FrameText line;
+    while (read_text_line(file, line)) {
+        if (!is_blank_line(line))
+            return false;
     }
-    return false;
+    return true;
 }
 
 } // namespace
 
-void start_frame_reader(FrameReader* reader, std::FILE* file)
-{
-    reader->file = file;
-    reader->blanksAhead = 0;
-    reader->lineAhead = false;
-    reader->ahead[0] = '\0';
-}
-
-bool next_frame_line(FrameReader* reader, const FrameHeader& header, float speedScale,
+bool next_frame_line(std::FILE* file, const FrameHeader& header, float speedScale,
                      const int* startPositions, FrameLine* frame)
 {
     FrameText line;
-    if (reader->blanksAhead > 0) {
-        --reader->blanksAhead;
-        line[0] = '\0';
-    } else if (reader->lineAhead) {
-        reader->lineAhead = false;
-        std::memcpy(line, reader->ahead, sizeof line);
-    } else {
-        if (!read_text_line(reader->file, line))
-            return false;
-        if (header.idListSize > 0 && is_blank_line(line) && !line_with_tokens_ahead(reader))
-            return false;
-    }
+    if (!read_text_line(file, line))
+        return false;
+    // A blank line before more frames is handed out as it stands: it holds no position, so
+    // it does not fit the id list and the file is played no further; the lines read past it
+    // are not needed.
+    if (header.idListSize > 0 && is_blank_line(line) && only_blank_lines_left(file))
+        return false;
     read_frame_line(line, header, speedScale, startPositions, frame);
     return true;
 }

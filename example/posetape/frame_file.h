@@ -72,18 +72,12 @@ FrameHeaderResult read_frame_header(std::FILE* file, int idStart, int idEnd, con
 // Entries of the id list that hold an id: idListSize, capped at FRAME_IDS_MAX.
 int stored_ids(const FrameHeader& header);
 
-// Hands out the frame lines of a file, one by one, after its header.
-struct FrameReader {
-    std::FILE* file;
-    int blanksAhead; // blank lines read ahead, not yet handed out
-    bool lineAhead;  // a line with tokens read ahead after them
-    FrameText ahead;
-};
-void start_frame_reader(FrameReader* reader, std::FILE* file);
-// Reads and parses the next frame line (see read_frame_line). False at the end of the file,
-// and where only blank lines remain: an editor or a spreadsheet often leaves some at the end.
-// With an empty id list a blank line is a frame like any other, and is handed out.
-bool next_frame_line(FrameReader* reader, const FrameHeader& header, float speedScale,
+// Reads and parses the next frame line after the header (see read_frame_line). False at the
+// end of the file, and where only blank lines remain: an editor or a spreadsheet often
+// leaves some at the end. A blank line before more frames is handed out and reads past
+// them: as it does not fit the id list (frame_line_fits), the file ends there. With an
+// empty id list a blank line is a frame like any other.
+bool next_frame_line(std::FILE* file, const FrameHeader& header, float speedScale,
                      const int* startPositions, FrameLine* frame);
 // True when the frame holds one position per id-list entry; otherwise prints
 // "ERROR: idListSize %d != posListSize %d\n" and the file is not to be played further.

@@ -102,9 +102,7 @@ static int play(const RunSettings& settings, std::FILE* file)
     std::uint32_t lastMove = GetTickCount();
 
     bool sendSpeeds = settings.useRecordedSpeeds && header.hasSpeeds;
-    FrameReader reader;
-    start_frame_reader(&reader, file);
-    while (next_frame_line(&reader, header, settings.speedScale, startPositions, &frame)) {
+    while (next_frame_line(file, header, settings.speedScale, startPositions, &frame)) {
         std::printf("Found Delay of %d for Positions: ", frame.delay);
         int taken = frame.posListSize < FRAME_TOKENS_MAX ? frame.posListSize : FRAME_TOKENS_MAX;
         print_list(frame.positions, taken, ",%d");
