@@ -1,6 +1,5 @@
 #include "adapter_bench.h"
 
-#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -9,6 +8,7 @@
 
 #include "bench_model.h"
 #include "bench_report.h"
+#include "exchange_bench.h"
 #include "kinetron.h"
 #include "posetape_bench.h"
 
@@ -16,9 +16,6 @@ namespace bench {
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-constexpr int ADDR_PRESENT_POSITION = 36;
 constexpr double FACTORY_RETURN_DELAY_US = 500;
 constexpr double USB_FRAME_MS = 1;
 
@@ -41,17 +38,10 @@ void one_read(int latency_ms, int count)
         return;
     }
     bus_change_baud(1);
-    std::vector<double> samples;
     int failures = 0;
-    for (int i = 0; i < count; ++i) {
-        const Clock::time_point start = Clock::now();
-        bus_read_word(1, ADDR_PRESENT_POSITION);
-        const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-        if (bus_result() == 1)
-            samples.push_back(ms);
-        else
-            ++failures;
-    }
+    std::vector<double> samples = time_word_reads(count, failures);
+    for (double& sample : samples)
+        sample /= 1000; // in ms
     bus_close();
     unsetenv("KINETRON_DEVICE");
     char figure[80];

@@ -29,23 +29,6 @@ double elapsed_us(Clock::time_point since)
     return std::chrono::duration<double, std::micro>(Clock::now() - since).count();
 }
 
-// Times `count` single word reads of the present servo; failed reads are counted apart.
-std::vector<double> time_word_reads(int count, int& failures)
-{
-    std::vector<double> samples;
-    failures = 0;
-    for (int i = 0; i < count; ++i) {
-        const Clock::time_point start = Clock::now();
-        bus_read_word(SERVO, ADDR_PRESENT_POSITION);
-        const double us = elapsed_us(start);
-        if (bus_result() != 1)
-            ++failures;
-        else
-            samples.push_back(us);
-    }
-    return samples;
-}
-
 bool set_return_delay(int value)
 {
     for (int attempt = 0; attempt < 10; ++attempt) {
@@ -92,6 +75,22 @@ double absent_reads(int baudnum, int count)
 }
 
 } // namespace
+
+std::vector<double> time_word_reads(int count, int& failures)
+{
+    std::vector<double> samples;
+    failures = 0;
+    for (int i = 0; i < count; ++i) {
+        const Clock::time_point start = Clock::now();
+        bus_read_word(SERVO, ADDR_PRESENT_POSITION);
+        const double us = elapsed_us(start);
+        if (bus_result() != 1)
+            ++failures;
+        else
+            samples.push_back(us);
+    }
+    return samples;
+}
 
 void run_exchange_bench()
 {
