@@ -21,7 +21,6 @@
 namespace {
 
 const int INS_PING = 1, INS_READ = 2, INS_WRITE = 3, INS_RESET = 6, INS_SYNC_WRITE = 131;
-const int BROADCAST = 254;
 const int ERR_CHECKSUM = 1 << 4, ERR_INSTRUCTION = 1 << 6;
 const double BITS_PER_BYTE = 10.0; // start bit, 8 data bits, stop bit
 
@@ -123,7 +122,7 @@ bool SimChain::answer(sim::SimServo& servo, const sim::InstructionPacket& packet
             break;
         }
     }
-    if (packet.id == BROADCAST)
+    if (packet.id == ID_BROADCAST)
         return false;
     bool answers = packet.checksum_ok && packet.instruction == INS_PING   ? true
                    : packet.checksum_ok && packet.instruction == INS_READ ? level >= 1
@@ -190,7 +189,7 @@ void SimChain::handle(const sim::InstructionPacket& packet, long bps)
     for (sim::SimServo& servo : servos) {
         if (baudnum_to_bps(servo.baud()) != bps)
             continue;
-        if (servo.id() != packet.id && packet.id != BROADCAST)
+        if (servo.id() != packet.id && packet.id != ID_BROADCAST)
             continue;
         ++listeners;
         int old_id = servo.id();
