@@ -127,14 +127,14 @@ bool write_svg(std::FILE* out, const Motion& motion, const char* title)
         std::fprintf(out, "<text class=\"label\" x=\"8\" y=\"%.2f\">id %d</text>\n",
                      top + LANE_HEIGHT / 2 + 4, header.idList[lane]);
         if (range.any) {
-            std::fprintf(out,
-                         "<text class=\"scale\" x=\"%.2f\" y=\"%.2f\" font-size=\"9\" "
-                         "text-anchor=\"end\">%d</text>\n",
-                         MARGIN_LEFT - 4, top + 9, range.highest);
-            std::fprintf(out,
-                         "<text class=\"scale\" x=\"%.2f\" y=\"%.2f\" font-size=\"9\" "
-                         "text-anchor=\"end\">%d</text>\n",
-                         MARGIN_LEFT - 4, top + LANE_HEIGHT, range.lowest);
+            auto scale_label = [&](double y, int value) {
+                std::fprintf(out,
+                             "<text class=\"scale\" x=\"%.2f\" y=\"%.2f\" font-size=\"9\" "
+                             "text-anchor=\"end\">%d</text>\n",
+                             MARGIN_LEFT - 4, y, value);
+            };
+            scale_label(top + 9, range.highest);
+            scale_label(top + LANE_HEIGHT, range.lowest);
         }
         if (header.relativePositions && range.low <= 0 && range.high >= 0)
             std::fprintf(out,
