@@ -9,13 +9,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-extern char** environ;
-
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <sstream>
+
+#include "child.h"
 
 namespace hardening {
 
@@ -27,26 +27,6 @@ std::string faulty_sim(const std::string& more, int seed)
 }
 
 namespace {
-
-// The inherited environment with `changes` applied: "NAME=value" sets, "NAME" removes.
-std::vector<std::string> merged_env(const std::vector<std::string>& changes)
-{
-    std::vector<std::string> result;
-    for (char** e = environ; *e; ++e)
-        result.push_back(*e);
-    for (const std::string& change : changes) {
-        std::string name = change.substr(0, change.find('='));
-        for (std::size_t i = 0; i < result.size();) {
-            if (result[i].compare(0, name.size() + 1, name + "=") == 0)
-                result.erase(result.begin() + static_cast<long>(i));
-            else
-                ++i;
-        }
-        if (change.find('=') != std::string::npos)
-            result.push_back(change);
-    }
-    return result;
-}
 
 std::vector<char*> pointers(std::vector<std::string>& texts)
 {
@@ -82,7 +62,7 @@ Measured run_measured(const std::vector<std::string>& argv, const std::vector<st
 {
     Measured m;
     // Everything the child needs is made before fork: after it, only exec-safe calls.
-    std::vector<std::string> argTexts(argv), envTexts = merged_env(env);
+    std::vector<std::string> argTexts(argv), envTexts = harness::merged_environment(env);
     std::vector<char*> args = pointers(argTexts), envs = pointers(envTexts);
     int out[2];
     if (pipe(out) != 0)
