@@ -2,7 +2,6 @@
 // reads that wait for the first byte until a deadline through COMMTIMEOUTS.
 #include <windows.h>
 
-#include <cstdio>
 #include <string>
 
 #include "adapter_search.h"
