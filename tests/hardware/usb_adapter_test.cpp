@@ -15,6 +15,7 @@
 #include "kinetron.h"
 #include "pty_peer.h"
 #include "pty_session.h"
+#include "registers.h"
 #include "usb_machine.h"
 
 using harness::PtySession;
@@ -129,7 +130,7 @@ TEST_F(UsbAdapterTest, EveryPacketGoesAtItsOwnSpeedWhenARunChangesSpeed)
             bus_change_baud(baudnum);
             // The pause every tool keeps after a change of speed.
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
-            bus_write_byte(254, 24, 0);
+            bus_write_byte(ID_BROADCAST, ADDR_TORQUE_ENABLE, 0);
         }
         expected += "55555 1000000 ";
     }
