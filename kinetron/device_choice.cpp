@@ -1,15 +1,13 @@
 #include "device_choice.h"
 
-#include <cstdlib>
 #include <cstring>
 
 #include "adapter_search.h"
 
 namespace kinetron {
 
-Line* open_chosen_line(std::string& device, std::string& error)
+Line* open_chosen_line(const char* setting, std::string& device, std::string& error)
 {
-    const char* setting = std::getenv("KINETRON_DEVICE");
     if (setting == nullptr || setting[0] == '\0') {
         device = "the USB serial adapter";
         std::string path;

@@ -1,5 +1,5 @@
-// Which line bus_open opens: KINETRON_DEVICE names a serial port, "sim" or "sim:OPTIONS";
-// unset or empty means the first USB serial adapter found.
+// Which line bus_open_device opens: a serial port's path, "sim" or "sim:OPTIONS"; NULL or
+// "" means the first USB serial adapter found.
 #ifndef KINETRON_DEVICE_CHOICE_H
 #define KINETRON_DEVICE_CHOICE_H
 
@@ -9,8 +9,9 @@
 
 namespace kinetron {
 
-// The opened line, or null with `device` and `error` filled for the one-line message.
-Line* open_chosen_line(std::string& device, std::string& error);
+// The line `setting` names, opened; or null with `device` (what it tried to open) and
+// `error` filled for the one-line message.
+Line* open_chosen_line(const char* setting, std::string& device, std::string& error);
 
 } // namespace kinetron
 

@@ -28,25 +28,20 @@ void drop_late_bytes(Line* line)
     drop_bytes_until(line, monotonic_us() + static_cast<std::int64_t>(line->latency_ms()) * 1000);
 }
 
-// Set when an exchange ended at its deadline without a good reply. The servo may still have
-// answered, late: the retry that follows can then take that late reply for its own, and its
-// own reply, still on its way, would pass for the reply to the next packet (same id, same
-// length: a speed value stored as a position). So the first success after a time-out keeps
-// the line quiet for one more time-out, reading and dropping what still arrives.
-bool reply_may_be_late = false;
-
 } // namespace
 
-int run_exchange(Line* line, const Exchange& exchange, std::uint8_t* reply_params, int& reply_count)
+int run_exchange(BusState& bus, const Exchange& exchange)
 {
-    reply_count = 0;
+    bus.reply_count = 0;
+    bus.reply_status = -1;
+    Line* line = bus.line;
     if (line == nullptr || exchange.packet == nullptr)
         return RESULT_TX_FAIL;
 
     const std::vector<std::uint8_t>& packet = *exchange.packet;
     const int reply_bytes = exchange.expect_reply ? exchange.expect_params + 6 : 0;
     const std::int64_t timeout =
-        reply_timeout_us(exchange.bits_per_second, static_cast<int>(packet.size()), reply_bytes,
+        reply_timeout_us(bus.bits_per_second, static_cast<int>(packet.size()), reply_bytes,
                          line->latency_ms(), line->is_usb_adapter());
 
     line->discard_input();
@@ -82,10 +77,16 @@ int run_exchange(Line* line, const Exchange& exchange, std::uint8_t* reply_param
         const ScanResult scan = scan_reply(received.data(), filled, packet.data(), packet.size(),
                                            exchange.expect_id, exchange.expect_params);
         if (scan.state == ScanState::Good) {
-            std::copy(scan.params, scan.params + scan.param_count, reply_params);
-            reply_count = scan.param_count;
-            if (reply_may_be_late) {
-                reply_may_be_late = false;
+            std::copy(scan.params, scan.params + scan.param_count, bus.reply);
+            bus.reply_count = scan.param_count;
+            bus.reply_status = scan.error;
+            // After a time-out the servo may still have answered, late: the retry that
+            // follows can then take that late reply for its own, and its own reply, still
+            // on its way, would pass for the reply to the next packet (same id, same length:
+            // a speed value stored as a position). So the first success after a time-out
+            // keeps the line quiet for one more time-out, reading and dropping what arrives.
+            if (bus.reply_may_be_late) {
+                bus.reply_may_be_late = false;
                 drop_bytes_until(line, monotonic_us() + timeout);
             }
             return RESULT_SUCCESS;
@@ -95,7 +96,7 @@ int run_exchange(Line* line, const Exchange& exchange, std::uint8_t* reply_param
     const ScanResult scan = scan_reply(received.data(), filled, packet.data(), packet.size(),
                                        exchange.expect_id, exchange.expect_params);
     drop_late_bytes(line);
-    reply_may_be_late = true;
+    bus.reply_may_be_late = true;
     switch (scan.state) {
     case ScanState::Nothing:
         return RESULT_RX_TIMEOUT;

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "line.h"
+#include "bus_state.h"
 
 namespace kinetron {
 
@@ -14,18 +14,14 @@ struct Exchange {
     const std::vector<std::uint8_t>* packet = nullptr; // well-formed wire bytes
     bool expect_reply = false;
     int expect_id = 0;
-    int expect_params = 0;   // parameter bytes the reply carries
-    int bits_per_second = 0; // the line's present speed
+    int expect_params = 0; // parameter bytes the reply carries
 };
 
-// Most parameter bytes a reply can carry.
-constexpr int MAX_REPLY_PARAMS = 253;
-
-// Result code 0..3, 5..7 (4 is decided before anything reaches the line). On code 1 the
-// reply's parameters are in `reply_params` (room for MAX_REPLY_PARAMS), their count in
-// `reply_count`.
-int run_exchange(Line* line, const Exchange& exchange, std::uint8_t* reply_params,
-                 int& reply_count);
+// Runs the exchange on bus.line at bus.bits_per_second. Returns the result code 0..3, 5..7
+// (4 is decided before anything reaches the line) and leaves the reply in `bus`: on code 1
+// its parameters in bus.reply, their count in bus.reply_count and its error byte in
+// bus.reply_status; otherwise a count of 0 and a status of -1.
+int run_exchange(BusState& bus, const Exchange& exchange);
 
 } // namespace kinetron
 

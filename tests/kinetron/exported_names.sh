@@ -5,7 +5,8 @@
 set -eu
 library=$1
 header=$2
-declared=$(grep -oE 'KINETRON_API [^(]*\((void|int)' "$header" | grep -oE '[a-z_]+\(' | tr -d '(' | sort)
+# Every declaration, whatever its result and parameter types: the name before the first "(".
+declared=$(sed -nE 's/^KINETRON_API [^(]*[^a-z_0-9]([a-z_0-9]+)\(.*/\1/p' "$header" | sort)
 case "$library" in
 *.dll) exported=$(x86_64-w64-mingw32-objdump -p "$library" |
                     sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' |

@@ -136,6 +136,7 @@ TEST_F(BusLine, ReceivingFailuresGiveTheirCodes)
         const char* what;
         Bytes reply;
         int code;
+        int status; // kinetron_last_status() after it
     };
     const Bytes good = status_packet(1, 0, {0x00, 0x02});
     Bytes bad_sum = good;
@@ -143,16 +144,18 @@ TEST_F(BusLine, ReceivingFailuresGiveTheirCodes)
     Bytes noisy = {0x55, 0xFF, 0x00, 0xFF, 0xFF, 0xFF, 0x31};
     noisy.insert(noisy.end(), good.begin(), good.end());
     const Case cases[] = {
-        {"silent", {}, RESULT_RX_TIMEOUT},
-        {"half a reply", Bytes(good.begin(), good.begin() + 4), RESULT_RX_WAITING},
-        {"bad checksum", bad_sum, RESULT_RX_CORRUPT},
-        {"another id", status_packet(2, 0, {0x00, 0x02}), RESULT_RX_CORRUPT},
-        {"noise with FF first", noisy, RESULT_SUCCESS},
-        {"error bits set", status_packet(1, ERRBIT_OVERHEAT, {0x00, 0x02}), RESULT_SUCCESS},
+        {"silent", {}, RESULT_RX_TIMEOUT, -1},
+        {"half a reply", Bytes(good.begin(), good.begin() + 4), RESULT_RX_WAITING, -1},
+        {"bad checksum", bad_sum, RESULT_RX_CORRUPT, -1},
+        {"another id", status_packet(2, 0, {0x00, 0x02}), RESULT_RX_CORRUPT, -1},
+        {"noise with FF first", noisy, RESULT_SUCCESS, 0},
+        {"error bits set", status_packet(1, ERRBIT_OVERHEAT | ERRBIT_OVERLOAD, {0x00, 0x02}),
+         RESULT_SUCCESS, ERRBIT_OVERHEAT | ERRBIT_OVERLOAD},
     };
     for (const Case& c : cases) {
         const int value = read_with_reply(c.reply);
         EXPECT_EQ(bus_result(), c.code) << c.what;
+        EXPECT_EQ(kinetron_last_status(), c.status) << c.what;
         EXPECT_EQ(value, c.code == RESULT_SUCCESS ? 512 : -1) << c.what;
         peer.stop();
     }
@@ -368,11 +371,26 @@ TEST(BusOpen, FailsWithOneLineAndRecovers)
     EXPECT_EQ("kinetron: " + std::string(kinetron_last_error()) + "\n", said);
     bus_close();
 
+    // Quiet: the reason is kept and nothing is printed.
+    kinetron_set_quiet(1);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(bus_open_device("sim:volume=11"), 0);
+    bus_change_baud(300);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    EXPECT_NE(std::string(kinetron_last_error()).find("300"), std::string::npos);
+    kinetron_set_quiet(0);
+
+    // The device as an argument wins over the variable; latency: 0 for a pseudo-terminal,
+    // the modelled timer for sim:latency=MS, -1 with nothing open.
     PtyPeer peer;
-    setenv("KINETRON_DEVICE", peer.path().c_str(), 1);
-    ASSERT_NE(bus_open(), 0);
+    ASSERT_NE(bus_open_device(peer.path().c_str()), 0);
     EXPECT_STREQ(kinetron_last_error(), "") << "a success clears the last reason";
+    EXPECT_EQ(kinetron_latency_ms(), 0);
     bus_close();
+    EXPECT_EQ(kinetron_latency_ms(), -1);
+    ASSERT_NE(bus_open_device("sim:ids=1-3,latency=16"), 0);
+    EXPECT_EQ(kinetron_latency_ms(), 16);
+    setenv("KINETRON_DEVICE", peer.path().c_str(), 1);
     ASSERT_NE(bus_open(), 0) << "reopening after bus_close";
     bus_close();
 }

@@ -7,6 +7,7 @@
 // exact, so a real fault (which spoils every run) still fails it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <functional>
@@ -19,6 +20,7 @@
 #include "bus_tools.h"
 #include "kinetron.h"
 #include "pty_session.h"
+#include "registers.h"
 
 namespace {
 
@@ -184,6 +186,44 @@ TEST_P(SimBus, SharedIdCollidesAndReadPastTheTable)
         check.equal(bus_read_byte(2, 60), 0, "byte far past the table");
         check.equal(bus_result(), 1, "code far past the table");
     });
+}
+
+TEST_P(SimBus, BlocksOfBytesGoInOneExchange)
+{
+    run("ids=1-2,pos=600", [](Check& check) {
+        unsigned char bytes[256] = {};
+        check.equal(bus_read_block(1, ADDR_PRESENT_POSITION, 4, bytes), 4, "position and speed");
+        check.equal(bytes[0] | bytes[1] << 8 | bytes[2] << 16 | bytes[3] << 24, 600, "their bytes");
+        check.equal(kinetron_last_status(), 0, "error byte of a good reply");
+        const unsigned char goal_and_speed[] = {0x20, 0x03, 100, 0};
+        bus_write_block(2, ADDR_GOAL_POSITION, 4, goal_and_speed);
+        check.equal(bus_result(), 1, "block write answered");
+        check.equal(bus_read_word(2, ADDR_MOVING_SPEED), 100, "its last register");
+        check.equal(bus_read_block(2, 0, 253, bytes), 253, "the longest read");
+        check.equal(kinetron_last_status(), ERRBIT_RANGE, "past the table");
+        check.equal(bytes[ADDR_ID] + bytes[CONTROL_TABLE_SIZE], 2, "id, then 0 past the table");
+        // Refused before anything is sent: code 4, no reply, nothing returned.
+        const int refused[][2] = {{1, 0}, {1, 254}, {255, 2}, {-1, 2}};
+        for (const auto& r : refused) {
+            check.equal(bus_read_block(r[0], 0, r[1], bytes), 0, "refused read");
+            check.equal(bus_result() * 10 + kinetron_last_status(), 39, "code 4, status -1");
+        }
+        bus_write_block(1, 0, 253, bytes);
+        check.equal(bus_result(), 4, "a write of 253 bytes");
+        check.equal(bus_read_block(9, 0, 2, bytes), 0, "absent servo");
+        check.equal(kinetron_last_status(), -1, "status without a reply");
+    });
+    if (GetParam() == IN_PROCESS) {
+        // One READ of count 4, as the chain's trace tells it.
+        ASSERT_NE(bus_open_device("sim:ids=1-2,pos=600,trace"), 0);
+        bus_change_baud(35);
+        unsigned char bytes[4];
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(bus_read_block(1, ADDR_PRESENT_POSITION, 4, bytes), 4);
+        const std::string trace = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(trace.rfind("-> 55555 bps  READ id 1  address 36  count 4  [", 0), 0u) << trace;
+        EXPECT_EQ(std::count(trace.begin(), trace.end(), '\n'), 2) << trace;
+    }
 }
 
 TEST_P(SimBus, ServosAnswerOnlyAtTheirOwnBaudNumber)

@@ -1,0 +1,54 @@
+// Everything the library holds for the process, in one plain structure: the open line, the
+// packet under construction, the line speed, the outcome of the last exchange and what the
+// operations report. bus_operations.cpp owns the one instance; the exchange is handed it.
+//
+// Plain memory only, with no destructor: the watchdog may end the process with exit while
+// the main thread is inside an exchange, and nothing run at exit may pull the line or a
+// buffer from under it.
+#ifndef KINETRON_BUS_STATE_H
+#define KINETRON_BUS_STATE_H
+
+#include <cstdint>
+#include <type_traits>
+
+#include "line.h"
+#include "packet.h"
+#include "registers.h"
+
+namespace kinetron {
+
+// Most parameter bytes a reply can carry.
+constexpr int MAX_REPLY_PARAMS = 253;
+// Speed a line opens at, before the first bus_change_baud: baud number 1, the servos'
+// factory setting.
+constexpr int OPENING_BITS_PER_SECOND = 1000000;
+
+struct BusState {
+    Line* line = nullptr;                          // null while nothing is open
+    PacketBuilder packet;                          // emptied after every transfer
+    int bits_per_second = OPENING_BITS_PER_SECOND; // speed the line is set to
+
+    // The last exchange: its result code, the parameters and the error byte of its reply
+    // (-1 when it had no good reply or expected none).
+    int result = RESULT_SENT;
+    std::uint8_t reply[MAX_REPLY_PARAMS] = {};
+    int reply_count = 0;
+    int reply_status = -1;
+    // Set when an exchange ended at its deadline without a good reply: the servo may still
+    // answer, late, and that answer must not pass for the next one (exchange.cpp).
+    bool reply_may_be_late = false;
+
+    // The device the open line was opened as, for messages.
+    char device[256] = "";
+    // Why the last bus_open, bus_open_device or bus_change_baud failed; "" after a success.
+    char last_error[512] = "";
+    // Keep failures for kinetron_last_error() without printing them.
+    bool quiet = false;
+};
+
+static_assert(std::is_trivially_destructible<BusState>::value,
+              "the watchdog's exit must find nothing to destroy");
+
+} // namespace kinetron
+
+#endif
