@@ -68,8 +68,9 @@ def _load():
 
 def _declare(library):
     c_int = ctypes.c_int
+    bytes_out = ctypes.POINTER(ctypes.c_ubyte)
     signatures = {
-        "bus_open": ([], c_int),
+        "bus_open_device": ([ctypes.c_char_p], c_int),
         "bus_close": ([], None),
         "bus_change_baud": ([c_int], None),
         "bus_result": ([], c_int),
@@ -77,20 +78,30 @@ def _declare(library):
         "bus_read_word": ([c_int, c_int], c_int),
         "bus_write_byte": ([c_int, c_int, c_int], None),
         "bus_write_word": ([c_int, c_int, c_int], None),
+        "bus_read_block": ([c_int, c_int, c_int, bytes_out], c_int),
+        "bus_write_block": ([c_int, c_int, c_int, ctypes.c_char_p], None),
         "bus_packet_set_id": ([c_int], None),
         "bus_packet_set_instruction": ([c_int], None),
         "bus_packet_set_param": ([c_int, c_int], None),
         "bus_packet_set_length": ([c_int], None),
         "bus_packet_transfer": ([], None),
+        "kinetron_last_error": ([], ctypes.c_char_p),
+        "kinetron_set_quiet": ([c_int], None),
+        "kinetron_last_status": ([], c_int),
+        "kinetron_latency_ms": ([], c_int),
     }
+    missing = [name for name in signatures if not hasattr(library, name)]
+    if missing:
+        raise ImportError(
+            f"the servo bus library {library._name} is older than this package: it lacks "
+            + ", ".join(missing)
+        )
     for name, (arguments, result) in signatures.items():
         function = getattr(library, name)
         function.argtypes = arguments
         function.restype = result
-    # Newer libraries keep the reason of the last failed open or speed change.
-    if hasattr(library, "kinetron_last_error"):
-        library.kinetron_last_error.argtypes = []
-        library.kinetron_last_error.restype = ctypes.c_char_p
+    # Failures reach Python as BusError with the library's reason; nothing else is printed.
+    library.kinetron_set_quiet(1)
     return library
 
 
@@ -98,9 +109,6 @@ lib = _declare(_load())
 
 
 def last_error():
-    """The library's reason for the last failed open or speed change ("" when none is known),
-    or None when the library is too old to tell."""
-    if not hasattr(lib, "kinetron_last_error"):
-        return None
+    """The library's reason for the last failed open or speed change ("" after a success)."""
     text = lib.kinetron_last_error()
     return "" if text is None else text.decode("utf-8", "replace")

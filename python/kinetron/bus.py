@@ -1,5 +1,6 @@
 """The servo bus: one line per process, opened by :class:`Bus`."""
 
+import ctypes
 import operator
 import os
 import threading
@@ -15,6 +16,8 @@ from .registers import (
     INST_RESET,
     INST_SYNC_WRITE,
     PACKET_PARAMS_MAX,
+    READ_BLOCK_MAX,
+    WRITE_BLOCK_MAX,
     Result,
     result_name,
     result_text,
@@ -49,50 +52,44 @@ class Bus:
 
     ``device`` takes the values of the variable KINETRON_DEVICE: a serial port
     ("/dev/ttyUSB0", "COM5"), "sim" or "sim:OPTIONS" for the simulated chain inside this
-    process, or "" for the first USB serial adapter found. It wins over the variable, which is
-    set only while the line opens, so child processes inherit nothing. None leaves the choice
-    to the variable (and, when it is unset, to the adapter search).
+    process, or "" for the first USB serial adapter found. None takes the variable's value
+    (and, when it is unset, the adapter search); the variable is read, never written.
 
-    The line starts at baud number 1; call :meth:`change_baud` for the servos' speed. A bus is
-    a context manager. The library holds one line per process: opening a second bus while one
-    is open raises :class:`BusError`, and so does a failed open, with the library's reason.
-    Every method may be called from any thread; the calls take turns.
+    The line opens at baud number ``baudnum`` (0..255; 35, the tools' default, unless given).
+    Factory-new servos, and servos after :meth:`reset`, listen at baud number 1. A bus is a
+    context manager. The library holds one line per process: opening a second bus while one
+    is open raises :class:`BusError`, and so does a failed open, with the library's reason
+    (the library prints nothing). Every method may be called from any thread; the calls take
+    turns.
 
     ``device`` (attribute): the device as it was chosen ("" for the adapter search).
     """
 
-    def __init__(self, device=None):
+    def __init__(self, device=None, baudnum=35):
         global _open_bus
+        if device is None:
+            device = os.environ.get("KINETRON_DEVICE")
         if device is not None:
             device = os.fsdecode(os.fspath(device))
             if "\0" in device:
                 raise ValueError("device holds a NUL character")
+        baudnum = _integer(baudnum, "baud number", 0, BAUDNUM_MAX)
         with _lock:
             if _open_bus is not None and _open_bus() is not None and _open_bus()._open:
                 raise BusError("a bus is already open in this process; close it first")
             self._open = False
-            before = os.environ.get("KINETRON_DEVICE")
-            if device is not None:
-                os.environ["KINETRON_DEVICE"] = device
-            try:
-                opened = _lib.bus_open()
-            finally:
-                if device is not None:
-                    if before is None:
-                        del os.environ["KINETRON_DEVICE"]
-                    else:
-                        os.environ["KINETRON_DEVICE"] = before
-            if not opened:
+            if not _lib.bus_open_device(None if device is None else os.fsencode(device)):
                 _lib.bus_close()
-                reason = _library.last_error()
-                shown = device if device is not None else before
-                if not reason:
-                    reason = "cannot open %s (the library's reason is on standard error)" % (
-                        shown or "the USB serial adapter"
-                    )
+                raise BusError(
+                    _library.last_error() or f"cannot open {device or 'the USB serial adapter'}"
+                )
+            _lib.bus_change_baud(baudnum)
+            reason = _library.last_error()
+            if reason:
+                _lib.bus_close()
                 raise BusError(reason)
             self._open = True
-            self.device = device if device is not None else (before or "")
+            self.device = device or ""
             _open_bus = weakref.ref(self)
             # A bus dropped without close() still gives its line back.
             self._finalizer = weakref.finalize(self, _close_line)
@@ -129,6 +126,23 @@ class Bus:
         """Result code of the last exchange on the bus (see :class:`kinetron.Result`)."""
         with _lock:
             return _lib.bus_result()
+
+    @property
+    def status(self):
+        """The error byte of the last good reply (``ERRBIT_*``; 0: no alarm; see
+        :func:`kinetron.alarm_names`), or None when the last exchange had no good reply or
+        expected none."""
+        with _lock:
+            status = _lib.kinetron_last_status()
+        return None if status < 0 else status
+
+    @property
+    def latency_ms(self):
+        """The adapter's latency timer that the line works with, in ms: that of a USB adapter
+        (16 where it cannot be read), MS for "sim:latency=MS", 0 for any other line."""
+        with _lock:
+            self._check_open()
+            return _lib.kinetron_latency_ms()
 
     def change_baud(self, baudnum):
         """Sets the line speed to baud number ``baudnum`` (0..255): 2000000 / (baudnum + 1)
@@ -170,6 +184,32 @@ class Bus:
         Reads up to ``tries`` times until a good reply comes; without one raises
         :class:`BusError` with the last result code."""
         return self._read(_lib.bus_read_word, id, address, tries, "word")
+
+    def read_block(self, id, address, count, tries=1):
+        """``count`` (1..253) bytes from ``address`` of servo ``id`` in one exchange, as
+        ``bytes``; reads past the control table give 0 there and the range bit in
+        :attr:`status`. Reads up to ``tries`` times until a good reply comes; without one
+        raises :class:`BusError` with the last result code."""
+        count = _integer(count, "count", 1, READ_BLOCK_MAX)
+        buffer = (ctypes.c_ubyte * count)()
+
+        def read(id, address):
+            return _lib.bus_read_block(id, address, count, buffer)
+
+        self._read(read, id, address, tries, f"{count}-byte")
+        return bytes(buffer)
+
+    def write_block(self, id, address, data):
+        """Writes ``data`` (bytes, or 1..252 values 0..255) from ``address`` of servo ``id``
+        (254: every servo) in one exchange. The outcome is in :attr:`result`."""
+        id = _integer(id, "id", 0, ID_BROADCAST)
+        address = _integer(address, "address", 0, 255)
+        data = bytes(data)
+        if not 1 <= len(data) <= WRITE_BLOCK_MAX:
+            raise ValueError(f"{len(data)} bytes: a block write takes 1..{WRITE_BLOCK_MAX}")
+        with _lock:
+            self._check_open()
+            _lib.bus_write_block(id, address, len(data), data)
 
     def _write(self, function, id, address, value, what, highest):
         id = _integer(id, "id", 0, ID_BROADCAST)

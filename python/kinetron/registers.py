@@ -57,6 +57,26 @@ INST_SYNC_WRITE = 131  #: SYNC_WRITE: one register in several servos at once
 
 #: Parameters one instruction packet holds: its length byte is the count plus 2, at most 255.
 PACKET_PARAMS_MAX = 253
+#: Bytes one READ brings back, and one WRITE carries (after its address), at most.
+READ_BLOCK_MAX = 253
+WRITE_BLOCK_MAX = 252
+
+# Error bits of a servo's status packet.
+ERRBIT_VOLTAGE = 1 << 0  #: input voltage outside the voltage limits
+ERRBIT_ANGLE = 1 << 1  #: a goal outside the angle limits
+ERRBIT_OVERHEAT = 1 << 2  #: hotter than the temperature limit
+ERRBIT_RANGE = 1 << 3  #: a value out of range (or a read past the table)
+ERRBIT_CHECKSUM = 1 << 4  #: the instruction's checksum was wrong
+ERRBIT_OVERLOAD = 1 << 5  #: the load exceeds the torque limit
+ERRBIT_INSTRUCTION = 1 << 6  #: an unknown instruction, or a write the servo refuses
+
+_ALARM_NAMES = ("voltage", "angle", "overheat", "range", "checksum", "overload", "instruction")
+
+
+def alarm_names(bits):
+    """The names of the alarms set in an error byte, in bit order: ``alarm_names(0x24)`` is
+    ``["overheat", "overload"]``; ``[]`` for none."""
+    return [name for bit, name in enumerate(_ALARM_NAMES) if bits & (1 << bit)]
 
 
 class Result(enum.IntEnum):
@@ -111,6 +131,7 @@ def baudnum_to_bps(baudnum):
 
 __all__ = [name for name in dir() if name.isupper() and not name.startswith("_")] + [
     "Result",
+    "alarm_names",
     "result_name",
     "result_text",
     "baudnum_to_bps",

@@ -1,9 +1,11 @@
 """The bus on the simulated chain, inside the process and behind servosim's pseudo-terminal."""
 
 import os
+import signal
 import subprocess
 import sys
 import threading
+import time
 
 import pytest
 
@@ -22,8 +24,13 @@ def open_bus(device):
 
 
 def test_exchanges_on_the_simulated_chain():
-    with open_bus("sim:ids=1-3,seed=1") as bus:
-        assert bus.ping(1) and not bus.ping(9)
+    with kinetron.Bus("sim:ids=1-3,seed=1") as bus:  # at baud number 35 from the start
+        assert bus.ping(1) and not bus.ping(9) and bus.status is None and bus.latency_ms == 0
+        assert bus.read_block(1, kinetron.ADDR_PRESENT_POSITION, 4) == bytes([0, 2, 0, 0])
+        bus.write_block(2, kinetron.ADDR_GOAL_POSITION, [0x20, 0x03, 100, 0])
+        assert bus.read_word(2, kinetron.ADDR_MOVING_SPEED) == 100 and bus.status == 0
+        assert bus.read_block(2, 48, 3)[2] == 0 and bus.status == kinetron.ERRBIT_RANGE
+        assert kinetron.alarm_names(bus.status | kinetron.ERRBIT_VOLTAGE) == ["voltage", "range"]
         assert bus.read_word(1, kinetron.ADDR_PRESENT_POSITION) == 512 and bus.result == 1
         bus.write_byte(2, kinetron.ADDR_LED, 1)
         assert bus.read_byte(2, kinetron.ADDR_LED) == 1
@@ -44,6 +51,9 @@ def test_exchanges_on_the_simulated_chain():
             (bus.sync_write, (30, {1: 70000})), (bus.sync_write, (30, {254: 0})),
             (bus.sync_write, (30, {1: 0}, 3)), (bus.sync_write, (30, dict.fromkeys(range(84), 0))),
             (bus.sync_write, (25, dict.fromkeys(range(126), 0), 1)),
+            (bus.read_block, (1, 0, 0)), (bus.read_block, (1, 0, 254)),
+            (bus.write_block, (1, 30, b"")), (bus.write_block, (1, 0, bytes(253))),
+            (bus.write_block, (1, 30, [256])),
         ]:
             with pytest.raises(ValueError):
                 call(*args)
@@ -63,10 +73,13 @@ def test_retries_reset_and_speed():
         assert bus.ping(1) and bus.read_byte(1, kinetron.ADDR_BAUD) == 1
 
 
-def test_one_bus_per_process_and_the_device_variable(monkeypatch):
+def test_one_bus_per_process_and_the_device_variable(monkeypatch, capfd):
     monkeypatch.setenv("KINETRON_DEVICE", "/dev/no-such-adapter")
     with pytest.raises(BusError, match="unknown option .bogus=1"):
         kinetron.Bus("sim:bogus=1")
+    with pytest.raises(BusError, match="/dev/no-such-adapter"):
+        kinetron.Bus()
+    assert capfd.readouterr().err == "", "the reason is said once, in the exception"
     bus = kinetron.Bus("sim")
     assert os.environ["KINETRON_DEVICE"] == "/dev/no-such-adapter"
     with pytest.raises(BusError, match="already open"):
@@ -138,3 +151,19 @@ def test_library_search_and_examples(tmp_path):
     watch = [str(examples / "watch_positions.py"), "1", "3", "35", "2"]
     run = run_python(watch, KINETRON_DEVICE="sim:ids=1-2")
     assert run.returncode == 0 and run.stdout.endswith("|512 512 rxT \n"), run.stderr
+    # The recorder runs until Ctrl-C; what it wrote reads back as a recording.
+    recording = tmp_path / "rec.csv"
+    env = dict(os.environ, PYTHONPATH=str(PYTHON_DIR), KINETRON_DEVICE="sim:ids=2-3,pos=300")
+    record = [sys.executable, str(examples / "record.py"), str(recording), "1", "4"]
+    child = subprocess.Popen(record, env=env, stdout=subprocess.PIPE, text=True)
+    assert child.stdout.readline() == "found 2 servos at baud number 35: [2, 3]\n"
+    def lines_written():
+        return recording.read_text().count("\n") if recording.exists() else 0
+
+    while child.poll() is None and lines_written() < 5:
+        time.sleep(0.01)
+    child.send_signal(signal.SIGINT)
+    assert child.wait(30) == 0
+    motion = kinetron.frames.read(recording)
+    assert motion.ids == [2, 3] and len(motion.frames) >= 3
+    assert {(tuple(f.positions), tuple(f.speeds)) for f in motion.frames} == {((300, 300), (0, 0))}
