@@ -231,7 +231,7 @@ void run_recording_bench()
     remove_with_dir(dir + "/rec_rd0.csv");
 }
 
-void run_adapter_recording_bench(int latency_ms, double exchange_ms)
+double run_adapter_recording_bench(int latency_ms, double exchange_ms)
 {
     const std::string device =
         "sim:ids=1-18,baud=1,timing=wire,latency=" + std::to_string(latency_ms);
@@ -250,6 +250,7 @@ void run_adapter_recording_bench(int latency_ms, double exchange_ms)
                   rec.frames, rec.failed_values, rec.wrong_values, median(rec.delays));
     report_note(note);
     report_summary("rec_ratio_usb" + std::to_string(latency_ms), limit > 0 ? fps / limit : 0, 3);
+    return fps;
 }
 
 void run_servoscan_bench()

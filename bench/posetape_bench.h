@@ -9,8 +9,8 @@ void run_scan_bench();
 void run_recording_bench();
 void run_servoscan_bench();
 // posetape REC of 18 servos in the process, through a modelled USB adapter with this latency
-// timer, against 36 exchanges of `exchange_ms` a frame.
-void run_adapter_recording_bench(int latency_ms, double exchange_ms);
+// timer, against 36 exchanges of `exchange_ms` a frame. Returns the frames a second.
+double run_adapter_recording_bench(int latency_ms, double exchange_ms);
 
 } // namespace bench
 
