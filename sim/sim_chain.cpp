@@ -20,9 +20,9 @@
 
 namespace {
 
-const int INS_PING = 1, INS_READ = 2, INS_WRITE = 3, INS_RESET = 6, INS_SYNC_WRITE = 131;
-const int ERR_CHECKSUM = 1 << 4, ERR_INSTRUCTION = 1 << 6;
 const double BITS_PER_BYTE = 10.0; // start bit, 8 data bits, stop bit
+// The longest READ a servo can answer: its reply's length byte holds the count plus 2.
+const int LONGEST_READ = 253;
 
 struct QueuedByte {
     std::uint8_t byte;
@@ -89,27 +89,27 @@ bool SimChain::answer(sim::SimServo& servo, const sim::InstructionPacket& packet
     std::vector<std::uint8_t> data;
     int error = 0;
     if (!packet.checksum_ok) {
-        error = ERR_CHECKSUM;
+        error = ERRBIT_CHECKSUM;
     } else {
         switch (packet.instruction) {
-        case INS_PING:
+        case INST_PING:
             break;
-        case INS_READ:
-            if (p.size() == 2)
+        case INST_READ:
+            if (p.size() == 2 && p[1] <= LONGEST_READ)
                 error = servo.read(p[0], p[1], at_us, data);
             else
-                error = ERR_INSTRUCTION;
+                error = ERRBIT_INSTRUCTION;
             break;
-        case INS_WRITE:
+        case INST_WRITE:
             if (p.size() >= 2)
                 error = servo.write(p[0], p.data() + 1, static_cast<int>(p.size()) - 1, at_us);
             else
-                error = ERR_INSTRUCTION;
+                error = ERRBIT_INSTRUCTION;
             break;
-        case INS_RESET:
+        case INST_RESET:
             servo.reset(at_us);
             break;
-        case INS_SYNC_WRITE:
+        case INST_SYNC_WRITE:
             if (p.size() >= 2) {
                 std::size_t group = static_cast<std::size_t>(p[1]) + 1;
                 for (std::size_t at = 2; p[1] > 0 && at + group <= p.size(); at += group)
@@ -118,15 +118,16 @@ bool SimChain::answer(sim::SimServo& servo, const sim::InstructionPacket& packet
             }
             return false; // a synchronized write is never answered
         default:
-            error = ERR_INSTRUCTION;
+            error = ERRBIT_INSTRUCTION;
             break;
         }
     }
     if (packet.id == ID_BROADCAST)
         return false;
-    bool answers = packet.checksum_ok && packet.instruction == INS_PING   ? true
-                   : packet.checksum_ok && packet.instruction == INS_READ ? level >= 1
-                                                                          : level >= 2;
+    error |= servo.alarms(at_us); // every status packet tells the alarms that stand
+    bool answers = packet.checksum_ok && packet.instruction == INST_PING   ? true
+                   : packet.checksum_ok && packet.instruction == INST_READ ? level >= 1
+                                                                           : level >= 2;
     if (!answers)
         return false;
     reply = sim::build_status_packet(old_id, error, data);
@@ -178,7 +179,7 @@ void SimChain::handle(const sim::InstructionPacket& packet, long bps)
 {
     if (trace)
         sim::trace_line(describe_instruction(packet, bps));
-    if (packet.instruction == INS_READ && packet.id == options.stall_id) {
+    if (packet.instruction == INST_READ && packet.id == options.stall_id) {
         if (trace)
             sim::trace_line("   stalled: this read never returns");
         stall_forever();
@@ -197,7 +198,7 @@ void SimChain::handle(const sim::InstructionPacket& packet, long bps)
         std::vector<std::uint8_t> reply;
         if (!answer(servo, packet, at_us, reply))
             continue;
-        if (old_id == options.flaky_id && packet.instruction == INS_READ &&
+        if (old_id == options.flaky_id && packet.instruction == INST_READ &&
             ++flaky_reads % 2 == 1) {
             if (trace)
                 sim::trace_line("<- id " + std::to_string(old_id) + "  lost (flaky)");
@@ -257,9 +258,16 @@ SimChain* sim_chain_create(const char* options, char* err, int err_size)
     chain->random = sim::SeededRandom(parsed.seed);
     chain->trace = parsed.trace;
     std::int64_t now = chain->now();
-    for (const sim::ServoPlace& place : parsed.servos)
-        chain->servos.emplace_back(place.id, place.baud, parsed.start_position, parsed.hand_wave,
-                                   now, parsed.hand_speed);
+    for (const sim::ServoPlace& place : parsed.servos) {
+        sim::ServoSetup setup;
+        setup.position = parsed.start_position;
+        setup.hand_wave = parsed.hand_wave;
+        setup.hand_speed = parsed.hand_speed;
+        setup.supply_decivolts = parsed.supply_decivolts;
+        setup.hot = place.id == parsed.hot_id;
+        setup.blocked = place.id == parsed.blocked_id;
+        chain->servos.emplace_back(place.id, place.baud, setup, now);
+    }
     return chain;
 }
 

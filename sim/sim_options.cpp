@@ -50,6 +50,21 @@ bool parse_probability(const std::string& text, double& value)
     return errno == 0 && end && *end == '\0' && value >= 0.0 && value <= 1.0;
 }
 
+// Volts with at most one decimal ("5.5", "12"), as tenths of a volt in 0..255.
+bool parse_decivolts(const std::string& text, int& decivolts)
+{
+    std::string::size_type dot = text.find('.');
+    long long whole, tenth = 0;
+    if (!parse_int(text.substr(0, dot), 0, 25, whole))
+        return false;
+    if (dot != std::string::npos && !parse_int(text.substr(dot + 1), 0, 9, tenth))
+        return false;
+    if (dot != std::string::npos && text.size() != dot + 2)
+        return false;
+    decivolts = static_cast<int>(whole * 10 + tenth);
+    return decivolts <= 255;
+}
+
 struct PendingRange {
     int first, last, baud; // baud -1: the chain's baud= value
 };
@@ -138,12 +153,22 @@ bool parse_sim_options(const char* text, SimOptions& options, std::string& error
                  : name == "corrupt" ? options.corrupt
                  : name == "partial" ? options.partial
                                      : options.noise) = p;
-            } else if ((name == "flaky" || name == "stall") && has_value) {
+            } else if ((name == "flaky" || name == "stall" || name == "hot" || name == "blocked") &&
+                       has_value) {
                 if (!parse_int(value, 0, ID_HIGHEST_SERVO, number)) {
                     error = "bad value in " + option + " (a servo id 0..253)";
                     return false;
                 }
-                (name == "flaky" ? options.flaky_id : options.stall_id) = static_cast<int>(number);
+                (name == "flaky"   ? options.flaky_id
+                 : name == "stall" ? options.stall_id
+                 : name == "hot"   ? options.hot_id
+                                   : options.blocked_id) = static_cast<int>(number);
+            } else if (name == "volts" && has_value) {
+                if (!parse_decivolts(value, options.supply_decivolts)) {
+                    error = "bad value in volts=" + value +
+                            " (the supply in volts, 0..25.5, one decimal at most: 11.1)";
+                    return false;
+                }
             } else if (name == "trace" && !has_value) {
                 options.trace = true;
             } else if (name == "seed" && has_value) {
@@ -166,7 +191,7 @@ bool parse_sim_options(const char* text, SimOptions& options, std::string& error
                 error = "unknown option '" + option +
                         "' (known: ids=LIST baud=N pos=N hand=wave "
                         "timing=wire drop=P corrupt=P partial=P noise=P flaky=ID stall=ID trace "
-                        "seed=N latency=MS)";
+                        "seed=N latency=MS volts=V hot=ID blocked=ID)";
                 return false;
             }
         }

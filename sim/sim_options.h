@@ -25,6 +25,9 @@ struct SimOptions {
     bool trace = false;
     std::uint64_t seed = 1;
     int usb_latency_ms = 0; // replies pass a USB adapter's chip with this latency timer; 0: none
+    int supply_decivolts = 110; // every servo's supply, 0.1 V
+    int hot_id = -1;            // this servo starts too hot
+    int blocked_id = -1;        // this servo's limb is held: it cannot move
 };
 
 // Fills `options` from a comma-separated list; NULL or "" gives every default.

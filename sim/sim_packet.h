@@ -1,5 +1,8 @@
 // Packets on the servo line: FF FF ID LEN INS/ERR P1..Pn CHK. Builds status packets and
 // cuts instruction packets out of a byte stream that may arrive in pieces.
+//
+// Written apart from the bus library's own packet code on purpose, and sharing none of it:
+// the chain judges the library's packets from outside, so a fault in one cannot hide in both.
 #ifndef SIM_PACKET_H
 #define SIM_PACKET_H
 

@@ -54,25 +54,25 @@ std::string describe_instruction(const InstructionPacket& packet, long bps)
     std::string target =
         "id " + std::to_string(packet.id) + (packet.id == ID_BROADCAST ? " (broadcast)" : "");
     switch (packet.instruction) {
-    case 1:
+    case INST_PING:
         text += "PING " + target;
         break;
-    case 2:
+    case INST_READ:
         text += "READ " + target;
         if (p.size() == 2)
             text += "  address " + std::to_string(p[0]) + "  count " + std::to_string(p[1]);
         break;
-    case 3:
+    case INST_WRITE:
         text += "WRITE " + target;
         if (!p.empty())
             text += "  address " + std::to_string(p[0]);
         if (p.size() > 1)
             text += "  values " + values_text(p, 1);
         break;
-    case 6:
+    case INST_RESET:
         text += "RESET " + target;
         break;
-    case 131:
+    case INST_SYNC_WRITE:
         text += "SYNC_WRITE " + target;
         if (p.size() >= 2) {
             text +=

@@ -47,6 +47,10 @@ enum {
 
 enum { POSITION_MAX = 1023 };
 
+/* Present speed and present load: bits 0..9 the amount, bit 10 set when the servo turns (or
+ * pushes) toward lower positions. */
+enum { DIRECTION_BIT = 1 << 10, MAGNITUDE_MASK = DIRECTION_BIT - 1 };
+
 /* Instruction codes. */
 enum { INST_PING = 1, INST_READ = 2, INST_WRITE = 3, INST_RESET = 6, INST_SYNC_WRITE = 131 };
 enum { SYNC_WRITE = INST_SYNC_WRITE, RESET = INST_RESET };

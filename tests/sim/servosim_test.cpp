@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <string>
 
@@ -75,7 +76,7 @@ TEST(Servosim, ServesClientsOneAfterAnotherWithState)
 
 TEST(Servosim, TraceDecodesPacketsAndReplies)
 {
-    harness::Servosim sim("ids=1-2,drop=0", true);
+    harness::Servosim sim("ids=1-3,drop=0,blocked=3", true);
     ASSERT_FALSE(sim.device().empty());
     ASSERT_TRUE(open_bus(sim.device(), 1)); // nobody at 1 Mbps: no reply
     bus_read_word(1, 36);
@@ -83,6 +84,11 @@ TEST(Servosim, TraceDecodesPacketsAndReplies)
     EXPECT_EQ(read_byte(2, 3), 2);
     bus_write_word(1, 30, 512);
     bus_read_byte(1, 60);
+    bus_write_word(3, 30, 700); // held: shut down by the overload within 100 ms
+    const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (bus_read_word(3, 34) != 0 && std::chrono::steady_clock::now() < give_up) {
+    }
+    bus_write_word(3, 34, 1023); // from max torque, the torque left off: back in service
     bus_close();
     const std::string expected[] = {
         "-> 1000000 bps  READ id 1  address 36  count 2  [FF FF 01 04 02 24 02 D2]\n"
@@ -93,6 +99,9 @@ TEST(Servosim, TraceDecodesPacketsAndReplies)
         "D6]\n"
         "<- id 1  err 0x00 (none)  [FF FF 01 02 00 FC]\n",
         "<- id 1  err 0x08 (range)  data 00  [FF FF 01 03 08 00 F3]\n",
+        "<- id 3  err 0x20 (overload)  data 00 00 (word 0)  [FF FF 03 04 20 00 00 D8]\n",
+        "WRITE id 3  address 34  values FF 03 (word 1023)  [FF FF 03 05 03 22 FF 03 D0]\n"
+        "<- id 3  err 0x00 (none)  [FF FF 03 02 00 FA]\n",
     };
     for (const std::string& text : expected) {
         EXPECT_TRUE(sim.process().wait_for_stderr(text, 5000)) << sim.trace();

@@ -14,7 +14,7 @@ TEST(SimOptions, BadOptionsAreRefusedWithOneLine)
                          "ids=a",       "baud=255",  "baud=-1",   "pos=1024", "drop=2",
                          "drop=x",      "noise=",    "flaky=300", "stall=",   "hand=flap",
                          "timing=fast", "seed=-1",   "bogus=1",   "trace=1",  "ids=1,,seed=2",
-                         "latency=256", "latency="};
+                         "latency=256", "latency=",  "volts=.5",  "hot=254",  "volts=5.55"};
     for (const char* options : bad) {
         Chain chain(options);
         EXPECT_FALSE(chain.ok()) << options;
@@ -24,7 +24,8 @@ TEST(SimOptions, BadOptionsAreRefusedWithOneLine)
     for (const char* options :
          {"", "ids=0-253",
           "ids=1-3@35+7@1,baud=1,pos=0,hand=wave,timing=wire,"
-          "drop=0.5,corrupt=0,partial=1,noise=0.25,flaky=3,stall=9,trace,seed=42,latency=16"}) {
+          "drop=0.5,corrupt=0,partial=1,noise=0.25,flaky=3,stall=9,trace,seed=42,latency=16,"
+          "volts=0,hot=2,blocked=3"}) {
         Chain chain(options);
         EXPECT_TRUE(chain.ok()) << options << ": " << chain.error();
     }

@@ -112,3 +112,44 @@ TEST(SimMotion, HandWaveMovesSlowlyWithTorqueOff)
     chain.advance_ms(3000);
     EXPECT_EQ(chain.value(2, 36, 2), 700);
 }
+
+TEST(SimMotion, HeldLimbOverloadsAndShutsDownUntilItsTorqueLimitReturns)
+{
+    const int OVERLOAD = 1 << 5;
+    auto error = [](Chain& chain, int id) { return chain.send(instruction(id, 1, {}))[4]; };
+    Chain chain("ids=1-3,blocked=3");
+    EXPECT_EQ(chain.write_word(3, 30, 700)[4], 0);
+    chain.advance_ms(50); // pushing, not yet at the limit
+    EXPECT_NEAR(chain.value(3, 40, 2), 512, 30);
+    EXPECT_EQ(error(chain, 3), 0);
+    chain.advance_ms(51);
+    EXPECT_EQ(error(chain, 3), OVERLOAD);
+    EXPECT_EQ(chain.value(3, 34, 2) + chain.value(3, 24, 1) + chain.value(3, 40, 2), 0);
+    chain.write_word(3, 30, 600); // torque enable 1 again, but limp with no torque limit
+    chain.advance_ms(1000);
+    EXPECT_EQ(chain.value(3, 24, 1) * 10000 + chain.value(3, 36, 2), 10512);
+    EXPECT_EQ(chain.write(3, 24, {0})[4], OVERLOAD) << "kept until the limit returns";
+    EXPECT_EQ(chain.write_word(3, 34, 1023)[4], 0);
+    EXPECT_EQ(error(chain, 3) + error(chain, 1), 0);
+    // Without a shutdown it strains on at its torque limit, warm but never alarmed by heat.
+    chain.write(3, 18, {0});
+    chain.write_word(3, 34, 300);
+    chain.write_word(3, 30, 100);
+    chain.advance_ms(1000000);
+    EXPECT_EQ(chain.value(3, 40, 2), 300 | DIRECTION_BIT);
+    EXPECT_EQ(chain.value(3, 43, 1), 65);
+    EXPECT_EQ(error(chain, 3), OVERLOAD);
+}
+
+TEST(SimMotion, HotServoCoolsAtRestAndComesBackOnceCool)
+{
+    const int OVERHEAT = 1 << 2;
+    Chain chain("ids=1,hot=1");
+    chain.advance_ms(100000);
+    EXPECT_EQ(chain.value(1, 43, 1), 78);
+    EXPECT_EQ(chain.write_word(1, 34, 1023)[4], OVERHEAT) << "still too hot";
+    chain.advance_ms(400000); // 70: no longer above the limit, still shut down
+    EXPECT_EQ(chain.value(1, 43, 1) * 10 + chain.read(1, 43, 1)[4], 700 + OVERHEAT);
+    EXPECT_EQ(chain.write_word(1, 34, 1023)[4], 0);
+    EXPECT_EQ(chain.value(1, 34, 2), 1023);
+}

@@ -8,7 +8,7 @@ using namespace simtest;
 
 namespace {
 
-const int ERR_RANGE = 1 << 3;
+const int ERR_VOLTAGE = 1 << 0, ERR_ANGLE = 1 << 1, ERR_HEAT = 1 << 2, ERR_RANGE = 1 << 3;
 const int ERR_INSTRUCTION = 1 << 6;
 
 Bytes whole_table(Chain& chain, int id)
@@ -79,6 +79,7 @@ TEST(SimTable, ReadsAndWritesBytesAndWords)
 TEST(SimTable, RefusedWritesSetAnErrorBitAndChangeNothing)
 {
     Chain chain("ids=1");
+    chain.write(1, 6, {8, 0, 0x58, 0x02}); // angle limits 8..600
     Bytes before = whole_table(chain, 1);
     ASSERT_EQ(before.size(), 50u);
     struct Case {
@@ -86,17 +87,19 @@ TEST(SimTable, RefusedWritesSetAnErrorBitAndChangeNothing)
         Bytes data;
         int error;
     } cases[] = {
-        {49, {1, 0}, ERR_RANGE},                   // past the end of the table
-        {36, {0, 1}, ERR_INSTRUCTION},             // present position is read-only
-        {0, {13}, ERR_INSTRUCTION},                // model number
-        {10, {1}, ERR_INSTRUCTION},                // reserved
-        {30, {0, 4}, ERR_RANGE},                   // goal 1024
-        {31, {4}, ERR_RANGE},                      // its high byte alone making 1024+
-        {3, {254}, ERR_RANGE},                     // id 254
-        {4, {255}, ERR_RANGE},                     // baud number 255
-        {16, {3}, ERR_RANGE},                      // status-return level 3
-        {24, {2}, ERR_RANGE},                      // torque enable 2
-        {24, {1, 1, 0, 0, 0, 0, 0, 8}, ERR_RANGE}, // torque and a bad goal: all or nothing
+        {49, {1, 0}, ERR_RANGE},                      // past the end of the table
+        {36, {0, 1}, ERR_INSTRUCTION},                // present position is read-only
+        {0, {13}, ERR_INSTRUCTION},                   // model number
+        {10, {1}, ERR_INSTRUCTION},                   // reserved
+        {30, {0, 4}, ERR_RANGE},                      // goal 1024
+        {31, {4}, ERR_RANGE},                         // its high byte alone making 1024+
+        {3, {254}, ERR_RANGE},                        // id 254
+        {4, {255}, ERR_RANGE},                        // baud number 255
+        {16, {3}, ERR_RANGE},                         // status-return level 3
+        {24, {2}, ERR_RANGE},                         // torque enable 2
+        {24, {1, 1, 0, 0, 0, 0, 0, 8}, ERR_RANGE},    // torque and a bad goal: all or nothing
+        {30, {7, 0}, ERR_ANGLE},                      // goal below the lowest angle
+        {24, {1, 0, 0, 0, 0, 0, 0x59, 2}, ERR_ANGLE}, // 601, torque included
     };
     for (const Case& c : cases) {
         Bytes reply = chain.write(1, c.address, c.data);
@@ -104,6 +107,8 @@ TEST(SimTable, RefusedWritesSetAnErrorBitAndChangeNothing)
         EXPECT_EQ(reply[4], c.error) << "address " << c.address;
         EXPECT_EQ(whole_table(chain, 1), before) << "address " << c.address;
     }
+    chain.write(1, 6, {0, 0, 0, 0}); // limits 0 and 0: a wheel, no goal is refused
+    EXPECT_EQ(chain.write_word(1, 30, 700)[4], 0);
 }
 
 TEST(SimTable, ReadPastTheTableAnswersRangeAndZeros)
@@ -117,6 +122,30 @@ TEST(SimTable, ReadPastTheTableAnswersRangeAndZeros)
     r = chain.read(1, 60, 2);
     ASSERT_EQ(r.size(), 8u);
     EXPECT_EQ((Bytes{r[4], r[5], r[6]}), (Bytes{ERR_RANGE, 0, 0}));
+    // A reply to 254 bytes would not fit its length byte.
+    EXPECT_EQ(chain.read(1, 0, 254), (Bytes{0xFF, 0xFF, 1, 2, ERR_INSTRUCTION, 0xBC}));
+}
+
+TEST(SimTable, StandingAlarmsRideOnEveryStatusPacket)
+{
+    struct Case {
+        const char* options;
+        int id, error, volts, limit; // limit: the torque limit it reads
+    } cases[] = {
+        {"ids=1-2,volts=5.5", 2, ERR_VOLTAGE, 55, 1023},
+        {"ids=1-2,volts=12", 1, 0, 120, 1023},
+        {"ids=1-2,hot=2", 2, ERR_HEAT, 110, 0}, // shut down at once
+    };
+    for (const Case& c : cases) {
+        Chain chain(c.options);
+        ASSERT_TRUE(chain.ok()) << chain.error();
+        const std::uint8_t id = static_cast<std::uint8_t>(c.id);
+        EXPECT_EQ(chain.send(instruction(id, 1, {}))[4], c.error) << c.options << " ping";
+        EXPECT_EQ(chain.write(id, 25, {1})[4], c.error) << c.options << " write";
+        EXPECT_EQ(chain.read(id, 49, 2)[4], c.error | ERR_RANGE) << c.options << " read";
+        EXPECT_EQ(chain.value(id, 42, 1), c.volts) << c.options;
+        EXPECT_EQ(chain.value(id, 34, 2), c.limit) << c.options;
+    }
 }
 
 TEST(SimTable, BroadcastActsOnAllAndNobodyAnswers)
@@ -198,6 +227,7 @@ TEST(SimTable, ServosSharingAnIdCollide)
     Bytes r = chain.read(1, 36, 2);
     ASSERT_EQ(r.size(), 8u) << "a whole packet arrives";
     EXPECT_FALSE(checksum_ok(r)) << "but garbled";
+    EXPECT_FALSE(checksum_ok(Chain("ids=1-3+3").read(3, 36, 2))) << "overlapping ranges";
     // After a broadcast reset every servo is id 1 at 1 Mbps: they collide there too.
     chain.send(instruction(254, 6, {}));
     r = chain.read(1, 3, 1, BPS_1);
