@@ -3,6 +3,8 @@
 
 #include <cctype>
 #include <climits>
+#include <cstdio>
+#include <cstring>
 
 int arg_to_int(const char* text)
 {
@@ -33,6 +35,51 @@ int arg_int(int argc, char** argv, int k, int fallback)
     if (k < 0 || argc <= k || argv == nullptr)
         return fallback;
     return arg_to_int(argv[k]);
+}
+
+bool arg_is_number(const char* text)
+{
+    if (text == nullptr)
+        return false;
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(text);
+    while (std::isspace(*p))
+        ++p;
+    if (*p == '+' || *p == '-')
+        ++p;
+    if (!(*p >= '0' && *p <= '9'))
+        return false;
+    while (*p >= '0' && *p <= '9')
+        ++p;
+    return *p == '\0';
+}
+
+int arg_number(int argc, char** argv, int k, int fallback, bool* all_numbers)
+{
+    if (k < 0 || argc <= k || argv == nullptr)
+        return fallback;
+    if (!arg_is_number(argv[k]))
+        *all_numbers = false;
+    return arg_to_int(argv[k]);
+}
+
+bool arg_answer_help(const char* word, const char* tool, const char* usage)
+{
+    if (word == nullptr)
+        return false;
+    if (std::strcmp(word, "-h") == 0 || std::strcmp(word, "--help") == 0) {
+        std::printf("%ssee: man %s\n", usage, tool);
+        return true;
+    }
+    if (std::strcmp(word, "--version") == 0) {
+        std::printf("%s (kinetron) %s\n", tool, KINETRON_VERSION);
+        return true;
+    }
+    return false;
+}
+
+bool arg_help_or_version(int argc, char** argv, const char* tool, const char* usage)
+{
+    return argc == 2 && argv != nullptr && arg_answer_help(argv[1], tool, usage);
 }
 
 /* ASCII only, whatever the locale: the texts compared are command words and file types. */

@@ -37,15 +37,18 @@ bool arguments_in_range()
 int run_register_tool(const RegisterToolTable& table, int argc, char** argv)
 {
     tool = &table;
+    if (arg_help_or_version(argc, argv, table.name, table.usage_line))
+        return 0;
     std::printf("%s", table.usage_line);
 
-    id = arg_int(argc, argv, 1, ARG_ABSENT);
-    baudnum = arg_int(argc, argv, 2, ARG_ABSENT);
-    offsetAddr = arg_int(argc, argv, 3, ARG_ABSENT);
-    value = arg_int(argc, argv, 4, READ_ONLY);
+    bool numbers = true;
+    id = arg_number(argc, argv, 1, ARG_ABSENT, &numbers);
+    baudnum = arg_number(argc, argv, 2, ARG_ABSENT, &numbers);
+    offsetAddr = arg_number(argc, argv, 3, ARG_ABSENT, &numbers);
+    value = arg_number(argc, argv, 4, READ_ONLY, &numbers);
     std::printf(table.echo_format, id, baudnum, offsetAddr, value);
 
-    if (!arguments_in_range()) {
+    if (!numbers || !arguments_in_range()) {
         std::printf("bad args!\n");
         return 1;
     }

@@ -5,6 +5,7 @@
 #define REGISTER_TOOL_H
 
 struct RegisterToolTable {
+    const char* name;        /* the program's name, for --help and --version */
     const char* usage_line;  /* printed first, on every run */
     const char* echo_format; /* "current: ..." with id, baudnum, offsetAddr, value */
     int value_min;           /* accepted range of the value to write */

@@ -11,6 +11,8 @@
 
 namespace {
 
+const char USAGE[] =
+    "usage: factoryclear <id> [<baudnum>]     (where no baudnum means try all baud rates)\n";
 const int ARG_ABSENT = -1;
 const int SWEEP = -1;
 const int SWEEP_LAST = 254;
@@ -63,11 +65,13 @@ bool confirmed()
 
 int main(int argc, char** argv)
 {
-    std::printf(
-        "usage: factoryclear <id> [<baudnum>]     (where no baudnum means try all baud rates)\n");
-    id = arg_int(argc, argv, 1, ARG_ABSENT);
-    baudnum = arg_int(argc, argv, 2, SWEEP);
-    if (!in_range(id, 0, ID_BROADCAST) || !in_range(baudnum, SWEEP, BAUDNUM_MAX)) {
+    if (arg_help_or_version(argc, argv, "factoryclear", USAGE))
+        return 0;
+    std::printf("%s", USAGE);
+    bool numbers = true;
+    id = arg_number(argc, argv, 1, ARG_ABSENT, &numbers);
+    baudnum = arg_number(argc, argv, 2, SWEEP, &numbers);
+    if (!numbers || !in_range(id, 0, ID_BROADCAST) || !in_range(baudnum, SWEEP, BAUDNUM_MAX)) {
         std::printf("bad args!\n");
         return 1;
     }

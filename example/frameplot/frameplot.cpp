@@ -9,6 +9,7 @@
 #include "registers.h"
 #include "svg_plot.h"
 
+static const char USAGE[] = "usage: frameplot <frameFileName> [<idStart> <idEnd>] [-o <out.svg>]\n";
 static const int DEFAULT_ID_START = 0;
 static const int DEFAULT_ID_END = 31;
 
@@ -36,6 +37,11 @@ static bool parse_arguments(int argc, char** argv)
     if (outputName && outputName[0] == '\0')
         return false;
     frameFileName = positional[0];
+    // An id must be a whole number: "1x" or "one" is refused, not read as 1 or 0.
+    for (int k = 1; k < count; ++k) {
+        if (!arg_is_number(positional[k]))
+            return false;
+    }
     if (count >= 2)
         idStart = arg_to_int(positional[1]);
     if (count >= 3)
@@ -55,7 +61,9 @@ static std::string default_output_name(const char* name)
 
 int main(int argc, char** argv)
 {
-    std::printf("usage: frameplot <frameFileName> [<idStart> <idEnd>] [-o <out.svg>]\n");
+    if (arg_help_or_version(argc, argv, "frameplot", USAGE))
+        return 0;
+    std::printf("%s", USAGE);
     if (!parse_arguments(argc, argv)) {
         std::printf("bad args!\n");
         return 1;

@@ -11,6 +11,7 @@
 
 namespace {
 
+const char USAGE[] = "usage: holdswitch [<id> <baudnum> <0|1>]\n";
 const int SINGLE_PASSES = 20;
 const int SINGLE_PAUSE_MS = 20;
 const int ALL_BAUDNUMS[] = {35, 1}; /* about 56 kbps and 1 Mbps */
@@ -27,12 +28,14 @@ int single_motor(int argc, char** argv)
         std::printf("bad arguments!\n");
         return 1;
     }
-    id = arg_to_int(argv[1]);
-    baudnum = arg_to_int(argv[2]);
-    torque = arg_to_int(argv[3]);
-    /* The library would keep the line at its opening speed for any other baud number, and
-     * the writes would reach whichever servo listens there. */
-    if (!in_range(baudnum, 0, BAUDNUM_MAX)) {
+    bool numbers = true;
+    id = arg_number(argc, argv, 1, 0, &numbers);
+    baudnum = arg_number(argc, argv, 2, 0, &numbers);
+    torque = arg_number(argc, argv, 3, 0, &numbers);
+    /* A word such as "on" must not read as 0 and switch the torque off. The library would
+     * keep the line at its opening speed for any other baud number, and the writes would
+     * reach whichever servo listens there. */
+    if (!numbers || !in_range(baudnum, 0, BAUDNUM_MAX)) {
         std::printf("bad arguments!\n");
         return 1;
     }
@@ -76,7 +79,9 @@ int all_motors()
 
 int main(int argc, char** argv)
 {
-    std::printf("usage: holdswitch [<id> <baudnum> <0|1>]\n");
+    if (arg_help_or_version(argc, argv, "holdswitch", USAGE))
+        return 0;
+    std::printf("%s", USAGE);
     if (argc > 1)
         return single_motor(argc, argv);
     return all_motors();

@@ -12,6 +12,7 @@
 
 enum { ROWS_PER_HEADER = 60, ROW_PAUSE_MS = 50, KEY_SPACE = 32, KEY_LOWER_D = 100 };
 
+static const char USAGE[] = "usage: jointwatch [<idStart> <idEnd> [<baudnum> [<showDebugInfo>]]]\n";
 static const char RULE_LINE[] =
     "|------------------------------------------------------------------\n";
 
@@ -63,18 +64,21 @@ static bool handle_key(void)
 
 int main(int argc, char** argv)
 {
-    printf("usage: jointwatch [<idStart> <idEnd> [<baudnum> [<showDebugInfo>]]]\n");
+    if (arg_help_or_version(argc, argv, "jointwatch", USAGE))
+        return 0;
+    printf("%s", USAGE);
 
-    id_start = arg_int(argc, argv, 1, 0);
-    id_end = arg_int(argc, argv, 2, 18);
-    baudnum = arg_int(argc, argv, 3, 35);
+    bool numbers = true;
+    id_start = arg_number(argc, argv, 1, 0, &numbers);
+    id_end = arg_number(argc, argv, 2, 18, &numbers);
+    baudnum = arg_number(argc, argv, 3, 35, &numbers);
     show_debug_info = argc > 4 && arg_is_yes(argv[4]);
 
     printf("current: jointwatch <idStart=%d> <idStop=%d> <baudnum=%d>\n", id_start, id_end,
            baudnum);
 
-    if (!in_range(id_start, 0, ID_ARGUMENT_MAX) || !in_range(id_end, 0, ID_ARGUMENT_MAX) ||
-        !in_range(baudnum, 0, BAUDNUM_MAX)) {
+    if (!numbers || !in_range(id_start, 0, ID_ARGUMENT_MAX) ||
+        !in_range(id_end, 0, ID_ARGUMENT_MAX) || !in_range(baudnum, 0, BAUDNUM_MAX)) {
         printf("bad args!\n");
         return 1;
     }

@@ -11,6 +11,7 @@
 
 namespace {
 
+const char USAGE[] = "usage: linkspeed <id> <old_baudnum> <new_baudnum>\n";
 const int ARG_ABSENT = -1;
 const int BAUDNUM_LOWEST = 1;
 const int REOPEN_PAUSE_MS = 100;
@@ -40,13 +41,17 @@ void change_once()
 
 int main(int argc, char** argv)
 {
-    std::printf("usage: linkspeed <id> <old_baudnum> <new_baudnum>\n");
-    id = arg_int(argc, argv, 1, ARG_ABSENT);
-    old_baudnum = arg_int(argc, argv, 2, ARG_ABSENT);
-    new_baudnum = arg_int(argc, argv, 3, ARG_ABSENT);
+    if (arg_help_or_version(argc, argv, "linkspeed", USAGE))
+        return 0;
+    std::printf("%s", USAGE);
+    bool numbers = true;
+    id = arg_number(argc, argv, 1, ARG_ABSENT, &numbers);
+    old_baudnum = arg_number(argc, argv, 2, ARG_ABSENT, &numbers);
+    new_baudnum = arg_number(argc, argv, 3, ARG_ABSENT, &numbers);
     std::printf("current: linkspeed <id=%d> <old=%d> <new=%d>\n", id, old_baudnum, new_baudnum);
 
-    if (!in_range(id, 0, ID_ARGUMENT_MAX) || !in_range(old_baudnum, BAUDNUM_LOWEST, BAUDNUM_MAX) ||
+    if (!numbers || !in_range(id, 0, ID_ARGUMENT_MAX) ||
+        !in_range(old_baudnum, BAUDNUM_LOWEST, BAUDNUM_MAX) ||
         !in_range(new_baudnum, BAUDNUM_LOWEST, BAUDNUM_MAX)) {
         std::printf("bad args!\n");
         return 1;

@@ -14,7 +14,15 @@
 #include "registers.h"
 #include "run_settings.h"
 
+static const char USAGE[] =
+    "usage: posetape REC [<frameFileName> [<idStart> <idEnd> [<baudnum> [<waitToRecord> "
+    "[<idStart2> <idEnd2>]]]]]\n"
+    "usage: posetape PLAY [<frameFileName> [<idStart> <idEnd> [<baudnum> [<delayFactor> "
+    "[<motorSpeed> [<useRecordedSpeeds>]]]]\n";
+
 static RunSettings settings;
+// False once an argument that is read as a number is none.
+static bool numbers = true;
 
 static void set_defaults()
 {
@@ -33,9 +41,13 @@ static void set_defaults()
 }
 
 // atof, kept within float: a value beyond float's range becomes an infinity (then refused).
+// The text must be a number that strtod reads whole: "2x" or an empty factor is refused.
 static float to_factor(const char* text)
 {
-    double value = std::atof(text);
+    char* end = nullptr;
+    double value = std::strtod(text, &end);
+    if (end == text || *end != '\0')
+        numbers = false;
     if (value > FLT_MAX)
         return HUGE_VALF;
     if (value < -FLT_MAX)
@@ -45,7 +57,7 @@ static float to_factor(const char* text)
 
 static bool settings_valid(bool nameTooLong)
 {
-    if (!in_range(settings.idStart, 0, ID_ARGUMENT_MAX) ||
+    if (!numbers || !in_range(settings.idStart, 0, ID_ARGUMENT_MAX) ||
         !in_range(settings.idEnd, 0, ID_ARGUMENT_MAX) ||
         !in_range(settings.baudnum, 0, BAUDNUM_MAX))
         return false;
@@ -68,12 +80,9 @@ static int closing(int status)
 
 int main(int argc, char** argv)
 {
-    std::printf(
-        "usage: posetape REC [<frameFileName> [<idStart> <idEnd> [<baudnum> [<waitToRecord> "
-        "[<idStart2> <idEnd2>]]]]]\n");
-    std::printf(
-        "usage: posetape PLAY [<frameFileName> [<idStart> <idEnd> [<baudnum> [<delayFactor> "
-        "[<motorSpeed> [<useRecordedSpeeds>]]]]\n");
+    if (argc > 1 && arg_answer_help(argv[1], "posetape", USAGE))
+        return 0;
+    std::printf("%s", USAGE);
     set_defaults();
 
     // A name longer than the field is refused; until then it is shown as given.
@@ -99,23 +108,23 @@ int main(int argc, char** argv)
         }
     }
 
-    settings.idStart = arg_int(argc, argv, 3, settings.idStart);
-    settings.idEnd = arg_int(argc, argv, 4, settings.idEnd);
-    settings.baudnum = arg_int(argc, argv, 5, settings.baudnum);
+    settings.idStart = arg_number(argc, argv, 3, settings.idStart, &numbers);
+    settings.idEnd = arg_number(argc, argv, 4, settings.idEnd, &numbers);
+    settings.baudnum = arg_number(argc, argv, 5, settings.baudnum, &numbers);
     if (settings.mode == MODE_PLAY) {
         if (argc > 6) {
             settings.delayFactor = to_factor(argv[6]);
             if (settings.delayFactor > 0.0f)
                 settings.speedScale = 1.0f / settings.delayFactor;
         }
-        settings.motorSpeed = arg_int(argc, argv, 7, settings.motorSpeed);
+        settings.motorSpeed = arg_number(argc, argv, 7, settings.motorSpeed, &numbers);
         if (argc > 8)
             settings.useRecordedSpeeds = arg_is_yes(argv[8]);
     } else {
         if (argc > 6)
             settings.waitToRecord = arg_is_yes(argv[6]);
-        settings.idStart2 = arg_int(argc, argv, 7, settings.idStart2);
-        settings.idEnd2 = arg_int(argc, argv, 8, settings.idEnd2);
+        settings.idStart2 = arg_number(argc, argv, 7, settings.idStart2, &numbers);
+        settings.idEnd2 = arg_number(argc, argv, 8, settings.idEnd2, &numbers);
     }
 
     std::printf("current: posetape <frameFileName='%s'> <idStart=%d> <idStop=%d> <baudnum=%d> "

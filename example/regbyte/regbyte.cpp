@@ -7,6 +7,7 @@
 namespace {
 
 const RegisterToolTable REGBYTE = {
+    "regbyte",
     "usage: regbyte <id> <baudnum> <offsetAddr> [<byteValue>]\n",
     "current: regbyte <id=%d> <baudnum=%d> <offsetAddr=%d> [<byteValue=%d>]\n",
     -128,

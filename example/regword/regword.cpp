@@ -7,6 +7,7 @@
 namespace {
 
 const RegisterToolTable REGWORD = {
+    "regword",
     "usage: regword <id> <baudnum> <offsetAddr> [<wordValue>]\n",
     "current: regword <id=%d> <baudnum=%d> <offsetAddr=%d> [<wordValue=%d>]\n",
     -32767,

@@ -23,6 +23,7 @@ struct FoundServo {
     int voltage;
 };
 
+static const char USAGE[] = "usage: servoscan [all | <baudnum> ...]\n";
 static const int COMMON_BAUDNUMS[] = {1, 3, 4, 7, 9, 16, 34, 35, 103, 207};
 static const int SCAN_BAUDNUM_MAX = 254;
 
@@ -46,7 +47,7 @@ static bool parse_arguments(int argc, char** argv)
         if (std::strcmp(argv[k], "all") == 0)
             return false; // "all" stands alone
         int n = arg_to_int(argv[k]);
-        if (!in_range(n, 0, SCAN_BAUDNUM_MAX))
+        if (!arg_is_number(argv[k]) || !in_range(n, 0, SCAN_BAUDNUM_MAX))
             return false;
         baudnums.push_back(n);
     }
@@ -116,7 +117,9 @@ static void print_table()
 
 int main(int argc, char** argv)
 {
-    std::printf("usage: servoscan [all | <baudnum> ...]\n");
+    if (arg_help_or_version(argc, argv, "servoscan", USAGE))
+        return 0;
+    std::printf("%s", USAGE);
     if (!parse_arguments(argc, argv)) {
         std::printf("bad args!\n");
         return 1;

@@ -20,6 +20,8 @@ enum {
     KEY_EXTENDED = 224   /* first code of an arrow or another extended key */
 };
 
+static const char USAGE[] = "usage: swingtest <id> <baudnum> [<posA> [<posB>]]\n";
+
 static int servo_id = -1;
 static int baudnum = -1;
 static int targets[2] = {-1, -1};
@@ -99,17 +101,20 @@ static bool handle_key(void)
 
 int main(int argc, char** argv)
 {
-    printf("usage: swingtest <id> <baudnum> [<posA> [<posB>]]\n");
+    if (arg_help_or_version(argc, argv, "swingtest", USAGE))
+        return 0;
+    printf("%s", USAGE);
 
-    servo_id = arg_int(argc, argv, 1, -1);
-    baudnum = arg_int(argc, argv, 2, -1);
-    int pos_a = arg_int(argc, argv, 3, -1);
-    int pos_b = arg_int(argc, argv, 4, pos_a);
+    bool numbers = true;
+    servo_id = arg_number(argc, argv, 1, -1, &numbers);
+    baudnum = arg_number(argc, argv, 2, -1, &numbers);
+    int pos_a = arg_number(argc, argv, 3, -1, &numbers);
+    int pos_b = arg_number(argc, argv, 4, pos_a, &numbers);
 
     printf("called: swingtest <id=%d> <baudnum=%d> <posA=%d> <posB=%d>\n", servo_id, baudnum, pos_a,
            pos_b);
 
-    if (!in_range(servo_id, 0, ID_ARGUMENT_MAX) || !in_range(baudnum, 0, BAUDNUM_MAX) ||
+    if (!numbers || !in_range(servo_id, 0, ID_ARGUMENT_MAX) || !in_range(baudnum, 0, BAUDNUM_MAX) ||
         /* A position is 0..1023, or -1 for "the servo's present position". */
         !in_range(pos_a, -1, POSITION_MAX) || !in_range(pos_b, -1, POSITION_MAX)) {
         printf("bad args!\n");

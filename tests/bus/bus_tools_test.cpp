@@ -149,6 +149,10 @@ TEST(Arguments, NumbersConvertLikeAtoiAndSaturate)
     EXPECT_EQ(arg_to_int("-99999999999"), INT_MIN);
     EXPECT_EQ(arg_to_int("000000000000000000000000012"), 12);
     EXPECT_EQ(arg_to_int("99999999999999999999999999999999"), INT_MAX);
+    for (const char* number : {"0", " \t-7", "+35", "99999999999"})
+        EXPECT_TRUE(arg_is_number(number)) << number;
+    for (const char* other : {"", " ", "-", "+", "abc", "12xyz", "1e3", "0x1F", "3 ", "--1"})
+        EXPECT_FALSE(arg_is_number(other)) << '"' << other << '"';
 
     char prog[] = "tool", a1[] = "7", a2[] = "junk";
     char* argv[] = {prog, a1, a2, nullptr};

@@ -295,4 +295,7 @@ TEST(FrameplotTool, ReaderErrorsAndBadOutputEndWithStatusOne)
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.output,
               "usage: frameplot <frameFileName> [<idStart> <idEnd>] [-o <out.svg>]\nbad args!\n");
+    r = harness::run({harness::bin_path("frameplot"), good, "1", "1x"}); // ids must be numbers
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.output.substr(r.output.find('\n')), "\nbad args!\n");
 }

@@ -157,6 +157,7 @@ TEST(JointwatchFailures, BadArgumentsAndAnAdapterThatDoesNotOpenEndWithStatusOne
     EXPECT_EQ(run_to_end({"0", "256"}, "sim", 1), USAGE + echo(0, 256, 35) + "bad args!\n");
     EXPECT_EQ(run_to_end({"0", "18", "-1"}, "sim", 1), USAGE + echo(0, 18, -1) + "bad args!\n");
     EXPECT_EQ(run_to_end({"-1"}, "sim", 1), USAGE + echo(-1, 18, 35) + "bad args!\n");
+    EXPECT_EQ(run_to_end({"0", "18", "35x"}, "sim", 1), USAGE + echo(0, 18, 35) + "bad args!\n");
     std::string out = run_to_end({}, "sim:no-such-option", 1), head = USAGE + echo(0, 18, 35);
     ASSERT_EQ(out.rfind(head, 0), 0u) << out;
     // after the echo only the library's one line on standard error, then the failure

@@ -18,6 +18,8 @@ TEST(PosetapeArgs, UnknownModeWordEndsBeforeTheEcho)
     EXPECT_EQ(r.output,
               USAGE + "ERROR: Unknown program mode 'RECORD'. Choose either REC or PLAY!\n");
     EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(harness::run(posetape_args({"--help", "PLAY"})).output,
+              USAGE + "see: man posetape\n");
 }
 
 TEST(PosetapeArgs, EachRefusedArgument)
@@ -42,6 +44,9 @@ TEST(PosetapeArgs, EachRefusedArgument)
         {{"REC", longName}, echo(longName)},
         // Saturated, not wrapped into range.
         {{"PLAY", "w.csv", "4294967297"}, echo("w.csv", 2147483647)},
+        {{"PLAY", "w.csv", "0", "31", "1", "2x"}, echo("w.csv", 0, 31, 1, "2.00")},
+        {{"PLAY", "w.csv", "0", "31", "1", ""}, echo("w.csv", 0, 31, 1, "0.00")},
+        {{"REC", "w.csv", "0", "31", "1", "no", "100", "1 20"}, echo("w.csv", 0, 31, 1, "1.00", 0)},
     };
     for (const Case& c : cases) {
         harness::RunResult r = harness::run(posetape_args(c.args), {sim_env()});

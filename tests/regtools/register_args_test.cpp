@@ -65,6 +65,7 @@ TEST(RegisterTools, RangeEdges)
                  {"regbyte", {"1", "35", "26", "256"}, false},
                  // Beyond the int range: must not wrap around into the accepted range.
                  {"regbyte", {"4294967297", "35", "3"}, false},
+                 {"regbyte", {"1", "1e3", "24"}, false}, // not read as baud number 1
                  {"regword", {"1", "35", "60"}, true},
                  {"regword", {"1", "35", "32", "-32767"}, true},
                  {"regword", {"1", "35", "32", "-32768"}, false},
@@ -78,10 +79,12 @@ TEST(OtherTools, RejectedCommandLinesStopBeforeTheAdapter)
     const std::string clear =
         "usage: factoryclear <id> [<baudnum>]     (where no baudnum means try all baud rates)\n";
     const std::string link = "usage: linkspeed <id> <old_baudnum> <new_baudnum>\n";
+    const std::string version = std::string(" (kinetron) ") + KINETRON_VERSION + "\n";
     struct Case {
         const char* tool;
         std::vector<std::string> args;
         std::string output;
+        int status = 1;
     } cases[] = {
         {"holdswitch", {"1"}, hold + "bad arguments!\n"},
         {"holdswitch", {"1", "35"}, hold + "bad arguments!\n"},
@@ -89,6 +92,8 @@ TEST(OtherTools, RejectedCommandLinesStopBeforeTheAdapter)
         {"holdswitch", {"1", "35", "-1"}, hold + "bad arguments!\n"},
         {"holdswitch", {"1", "256", "1"}, hold + "bad arguments!\n"},
         {"holdswitch", {"1", "-1", "0"}, hold + "bad arguments!\n"},
+        {"holdswitch", {"1", "35", "on"}, hold + "bad arguments!\n"},       // not read as 0: off
+        {"factoryclear", {"--help"}, clear + "see: man factoryclear\n", 0}, // no prompt
         {"factoryclear", {}, clear + "bad args!\n"},
         {"factoryclear", {"255"}, clear + "bad args!\n"},
         {"factoryclear", {"1", "256"}, clear + "bad args!\n"},
@@ -101,10 +106,11 @@ TEST(OtherTools, RejectedCommandLinesStopBeforeTheAdapter)
         {"linkspeed",
          {"256", "1", "1"},
          link + "current: linkspeed <id=256> <old=1> <new=1>\nbad args!\n"},
+        {"linkspeed", {"--version"}, "linkspeed" + version, 0},
     };
     for (const Case& c : cases) {
         harness::RunResult r = run_tool(c.tool, c.args);
-        EXPECT_EQ(r.status, 1) << c.tool << " " << c.args.size();
+        EXPECT_EQ(r.status, c.status) << c.tool << " " << c.args.size();
         EXPECT_EQ(r.output, c.output);
     }
 }

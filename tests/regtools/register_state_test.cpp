@@ -45,9 +45,9 @@ TEST(RegisterTools, WrittenValueReadsBackInALaterRun)
     ASSERT_FALSE(sim.device().empty());
     EXPECT_EQ(run_tool("regbyte", {"2", "35", "25", "1"}, sim.device()).status, 0);
     EXPECT_EQ(settled_reading(sim, "2", "35", "25"), now_line("  1 ", 5));
-    // Text that is no number writes 0.
-    EXPECT_EQ(run_tool("regbyte", {"2", "35", "25", "off"}, sim.device()).status, 0);
-    EXPECT_EQ(settled_reading(sim, "2", "35", "25"), now_line("  0 ", 5));
+    // Text that is no number is refused and writes nothing.
+    EXPECT_EQ(run_tool("regbyte", {"2", "35", "25", "off"}, sim.device()).status, 1);
+    EXPECT_EQ(settled_reading(sim, "2", "35", "25"), now_line("  1 ", 5));
 }
 
 TEST(RegisterTools, AbsentServoShowsItsResultText)

@@ -58,7 +58,7 @@ TEST(Servoscan, EmptyBusBadArgumentsAndMissingAdapterEndWithStatusOne)
                                            "baud     bps  id  model  fw   pos  temp  volts\n"
                                            "Found 0 servos.\n");
     }
-    for (const char* bad : {"255", "-1", "all 3", "1 all"}) {
+    for (const char* bad : {"255", "-1", "all 3", "1 all", "3x", "1 two"}) {
         harness::Process p;
         std::vector<std::string> args;
         std::string text(bad);

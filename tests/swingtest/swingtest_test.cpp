@@ -119,6 +119,7 @@ TEST(SwingtestArgs, OutOfRangeArgumentsAreRefused)
         {{"1"}, called(1, -1, -1, -1)},
         {{"1", "35", "1024"}, called(1, 35, 1024, 1024)},
         {{"1", "35", "5", "-2"}, called(1, 35, 5, -2)},
+        {{"abc", "35"}, called(0, 35, -1, -1)}, // not servo 0
     };
     for (Case& c : cases) {
         PtySession s;
