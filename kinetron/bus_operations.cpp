@@ -151,6 +151,7 @@ int bus_open_device(const char* device)
         return 0;
     }
     g_bus.line = line;
+    g_bus.line_echo = kinetron::ECHO_UNKNOWN;
     g_bus.bits_per_second = kinetron::OPENING_BITS_PER_SECOND;
     g_bus.packet.clear();
     return 1;

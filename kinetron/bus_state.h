@@ -23,6 +23,9 @@ constexpr int MAX_REPLY_PARAMS = 253;
 // factory setting.
 constexpr int OPENING_BITS_PER_SECOND = 1000000;
 
+// Whether the open line hands back every packet sent on it (some adapters echo).
+enum LineEcho { ECHO_UNKNOWN, ECHO_NONE, ECHO_SEEN };
+
 struct BusState {
     Line* line = nullptr;                          // null while nothing is open
     PacketBuilder packet;                          // emptied after every transfer
@@ -37,6 +40,8 @@ struct BusState {
     // Set when an exchange ended at its deadline without a good reply: the servo may still
     // answer, late, and that answer must not pass for the next one (exchange.cpp).
     bool reply_may_be_late = false;
+    // Learnt from the replies since the line opened (exchange.cpp).
+    LineEcho line_echo = ECHO_UNKNOWN;
 
     // The device the open line was opened as, for messages.
     char device[256] = "";

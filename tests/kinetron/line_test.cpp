@@ -161,6 +161,29 @@ TEST_F(BusLine, ReceivingFailuresGiveTheirCodes)
     }
 }
 
+TEST_F(BusLine, ReplyWithTheBytesOfItsPacketIsTheReplyUnlessTheLineEchoes)
+{
+    const auto ping_1 = [] {
+        bus_packet_set_id(1);
+        bus_packet_set_instruction(INST_PING);
+        bus_packet_set_length(2);
+        bus_packet_transfer();
+        return bus_result() * 100 + kinetron_last_status();
+    };
+    // A PING answered with the voltage bit is byte for byte the PING: on a line that hands
+    // nothing back it is the reply, from the first exchange on.
+    peer.start([](const Bytes& packet) { return packet[2] == ID_BROADCAST ? Bytes() : packet; });
+    EXPECT_EQ(ping_1(), RESULT_SUCCESS * 100 + ERRBIT_VOLTAGE);
+    EXPECT_EQ(ping_1(), RESULT_SUCCESS * 100 + ERRBIT_VOLTAGE);
+    peer.stop();
+    // On a line that echoes every packet and no servo answers, it is the echo.
+    ASSERT_NE(bus_open_device(peer.path().c_str()), 0);
+    bus_change_baud(255);
+    peer.start([](const Bytes& packet) { return packet; });
+    EXPECT_EQ(ping_1(), RESULT_RX_TIMEOUT * 100 - 1);
+    EXPECT_EQ(ping_1(), RESULT_RX_TIMEOUT * 100 - 1);
+}
+
 TEST_F(BusLine, PeerGoneAfterThePacketLeft)
 {
     peer.start([this](const Bytes&) {
