@@ -1,0 +1,111 @@
+// servocheck against the simulated chain: each trouble gives its line, a shutdown is undone,
+// a motion is checked against the servos' angle limits.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "pty_session.h"
+
+namespace {
+
+struct ToolRun {
+    int status;
+    std::string out;
+};
+
+// Runs a tool to its end, standard input not a terminal.
+ToolRun tool(const std::string& name, std::vector<std::string> args, const std::string& device)
+{
+    args.insert(args.begin(), harness::bin_path(name));
+    harness::Process p;
+    p.start(args, {"KINETRON_DEVICE=" + device});
+    const int status = p.wait_exit(60000);
+    return {status, p.stdout_text()};
+}
+
+ToolRun servocheck(const std::vector<std::string>& args, const std::string& device)
+{
+    return tool("servocheck", args, device);
+}
+
+bool has(const ToolRun& run, const std::string& text)
+{
+    return run.out.find(text) != std::string::npos;
+}
+
+} // namespace
+
+TEST(Servocheck, EachTroubleGivesItsLine)
+{
+    struct Case {
+        const char* chain;                            // "sim:..." in the process, else servosim's
+        std::vector<std::vector<std::string>> writes; // regword runs before the check
+        std::vector<std::string> args;
+        const char* line;
+    } cases[] = {
+        {"sim:ids=1-2,volts=5.5", {}, {}, "servo 1: supply voltage 5.5 V, outside its limits"},
+        {"sim:ids=1-2,hot=2", {}, {}, "servo 2: shut down by overheat: torque limit 0"},
+        {"sim:ids=1-3+3", {}, {}, "servo 3: replies collide: two servos may share this id"},
+        {"sim:ids=1,latency=16", {}, {"35", "0", "2"}, "adapter: latency timer 16 ms"},
+        {"sim:ids=4@1", {}, {}, "bus: no servo answers at baud number 35"},
+        {"ids=1-2",
+         {{"1", "35", "6", "800"}, {"1", "35", "8", "600"}},
+         {},
+         "servo 1: angle limits leave no range"},
+    };
+    for (const Case& c : cases) {
+        std::string device = c.chain;
+        std::unique_ptr<harness::Servosim> sim;
+        if (device.rfind("sim:", 0) != 0) {
+            sim.reset(new harness::Servosim(device));
+            device = sim->device();
+        }
+        for (const std::vector<std::string>& write : c.writes)
+            ASSERT_EQ(tool("regword", write, device).status, 0) << write[3];
+        const ToolRun run = servocheck(c.args, device);
+        EXPECT_EQ(run.status, 1) << c.chain;
+        EXPECT_TRUE(has(run, std::string("\n") + c.line)) << c.chain << ":\n" << run.out;
+    }
+}
+
+TEST(Servocheck, ShutDownByOverloadAndBroughtBack)
+{
+    harness::Servosim sim("ids=1-3,blocked=3");
+    ASSERT_FALSE(sim.device().empty());
+    ASSERT_EQ(tool("regword", {"3", "35", "30", "700"}, sim.device()).status, 0);
+    ToolRun run = servocheck({}, sim.device());
+    EXPECT_EQ(run.status, 1);
+    EXPECT_TRUE(has(run, "off        0/1023      0..1023    500  overload\n") ||
+                has(run, "on         0/1023      0..1023    500  overload\n"))
+        << run.out;
+    EXPECT_TRUE(has(run, "\nservo 3: shut down by overload: torque limit 0")) << run.out;
+    run = servocheck({"fix", "3", "35"}, sim.device());
+    EXPECT_EQ(run.status, 0) << run.out;
+    EXPECT_TRUE(has(run, "\nservo 3: torque off; torque limit 0 -> 1023")) << run.out;
+    run = servocheck({}, sim.device());
+    EXPECT_EQ(run.status, 0) << run.out;
+    EXPECT_TRUE(has(run, "1023/1023      0..1023    500  -\nno problem found\n")) << run.out;
+}
+
+TEST(Servocheck, MotionOutsideTheAngleLimitsAndTheSamples)
+{
+    harness::Servosim sim("ids=1-2");
+    ASSERT_EQ(tool("regword", {"1", "35", "8", "600"}, sim.device()).status, 0);
+    const std::string file = harness::temp_dir() + "/motion.csv";
+    std::ofstream(file) << "FILETYPE: AbsolutePositions\n1, 2, 3\n"
+                           "100, 500, 500, 500\n100, 700, 2000, 500\n100, 650, 500, 500\n";
+    const ToolRun run = servocheck({"motion", file, "0", "31", "35"}, sim.device());
+    EXPECT_EQ(run.status, 1);
+    EXPECT_TRUE(has(run, "\nservo 3: absent at baud number 35")) << run.out;
+    EXPECT_TRUE(has(run, "\nservo 1: 2 frames outside its limits 0..600 (first: frame 2, 700)\n"))
+        << run.out;
+    EXPECT_FALSE(has(run, "servo 2: ")) << run.out; // 2000 is never sent
+    for (const char* sample : {"wave_recorded", "raise_arms_absolute", "sway_relative"}) {
+        const std::string path = harness::source_path(std::string("samples/") + sample + ".csv");
+        const ToolRun clean = servocheck({"motion", path}, "sim");
+        EXPECT_EQ(clean.status, 0) << sample << ":\n" << clean.out;
+    }
+}
