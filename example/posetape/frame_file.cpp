@@ -45,7 +45,8 @@ void drop_last_if(char* text, char c)
 }
 
 // Strips what a spreadsheet or another platform may have wrapped around the type text:
-// a leading quote, then the line end and a trailing quote.
+// a leading quote, then the line end, the commas that pad the row to the widest row of
+// the sheet, and a trailing quote.
 void normalise_type_line(char* line)
 {
     if (line[0] == '"')
@@ -53,6 +54,8 @@ void normalise_type_line(char* line)
     drop_last_if(line, '\n');
     drop_last_if(line, '\r');
     drop_last_if(line, '\n');
+    for (size_t length = std::strlen(line); length > 0 && line[length - 1] == ',';)
+        line[--length] = '\0';
     drop_last_if(line, '"');
 }
 
@@ -141,10 +144,13 @@ int stored_ids(const FrameHeader& header)
     return header.idListSize < FRAME_IDS_MAX ? header.idListSize : FRAME_IDS_MAX;
 }
 
-bool read_text_line(std::FILE* file, FrameText line)
+namespace {
+
+// Reads at most `limit` characters of one line into `line`; returns how many it stored.
+int read_line_part(std::FILE* file, char* line, int limit)
 {
     int length = 0;
-    while (length < FRAME_LINE_CHARS_MAX) {
+    while (length < limit) {
         int c = std::getc(file);
         if (c == EOF)
             break;
@@ -162,7 +168,31 @@ bool read_text_line(std::FILE* file, FrameText line)
             break;
     }
     line[length] = '\0';
+    return length;
+}
+
+const char BYTE_ORDER_MARK[] = "\xEF\xBB\xBF";
+
+// Reads the file's first line. A spreadsheet may begin the file with the UTF-8 byte order
+// mark: it belongs to no line and does not count toward the line's length.
+bool read_first_line(std::FILE* file, FrameText line)
+{
+    int length = read_line_part(file, line, FRAME_LINE_CHARS_MAX);
+    const int markLength = static_cast<int>(sizeof BYTE_ORDER_MARK) - 1;
+    if (length >= markLength && std::memcmp(line, BYTE_ORDER_MARK, markLength) == 0) {
+        length -= markLength;
+        std::memmove(line, line + markLength, static_cast<size_t>(length) + 1);
+        if (length > 0 && line[length - 1] != '\n') // cut at the limit, or the file ended
+            length += read_line_part(file, line + length, markLength);
+    }
     return length > 0;
+}
+
+} // namespace
+
+bool read_text_line(std::FILE* file, FrameText line)
+{
+    return read_line_part(file, line, FRAME_LINE_CHARS_MAX) > 0;
 }
 
 FrameHeaderResult read_frame_header(std::FILE* file, int idStart, int idEnd, const char* fileName,
@@ -172,7 +202,7 @@ FrameHeaderResult read_frame_header(std::FILE* file, int idStart, int idEnd, con
     std::snprintf(header->fileName, sizeof header->fileName, "%s", fileName);
 
     FrameText line;
-    if (!read_text_line(file, line)) {
+    if (!read_first_line(file, line)) {
         std::printf("ERROR: Motors ID's weren't found in frame file '%s'!\n", fileName);
         return FRAME_HEADER_NO_IDS;
     }

@@ -1,7 +1,8 @@
 // Frame files: the text that a recording leaves and a playback reads. One type line, one
 // ID line, then one frame line per frame (a delay in milliseconds and the values of each
-// column). The reader accepts four file types, comment lines before the type line, quoted
-// type text and several separators; the writer produces the recorded type only.
+// column). The reader accepts four file types, comment lines before the type line, type
+// text quoted or padded with commas as a spreadsheet saves it, a byte order mark, and
+// several separators; the writer produces the recorded type only.
 //
 // Messages of the reader (header failures, bad tokens) go to standard output.
 #ifndef POSETAPE_FRAME_FILE_H
@@ -64,7 +65,8 @@ bool read_text_line(std::FILE* file, FrameText line);
 // be read: a directory opens as a stream on some systems, yet every read of it fails.
 std::FILE* open_frame_file(const char* fileName);
 
-// Reads the type line (after any lines beginning with '/') and the ID line. Ids from
+// Reads the type line (after a UTF-8 byte order mark at the very start of the file and any
+// lines beginning with '/') and the ID line. Ids from
 // idStart to idEnd are kept. Prints the recognised type line, or the failure message.
 FrameHeaderResult read_frame_header(std::FILE* file, int idStart, int idEnd, const char* fileName,
                                     FrameHeader* header);
