@@ -254,8 +254,11 @@ FrameHeaderResult read_frame_header(std::FILE* file, int idStart, int idEnd, con
     return FRAME_HEADER_OK;
 }
 
-void read_frame_line(const char* line, const FrameHeader& header, float speedScale,
-                     const int* startPositions, FrameLine* frame)
+namespace {
+
+// Parses one frame line; with `warn`, prints a warning for each bad token.
+void parse_frame_line(const char* line, const FrameHeader& header, float speedScale,
+                      const int* startPositions, FrameLine* frame, bool warn)
 {
     frame->delay = FRAME_BLANK_DELAY;
     frame->posListSize = 0;
@@ -271,8 +274,9 @@ void read_frame_line(const char* line, const FrameHeader& header, float speedSca
     if (convert_frame_token(tokens[0], &delay) && delay >= 0) {
         frame->delay = delay;
     } else {
-        std::printf("Warning: Found a bad movement delay value of '%s' in file '%s'!\n", tokens[0],
-                    header.fileName);
+        if (warn)
+            std::printf("Warning: Found a bad movement delay value of '%s' in file '%s'!\n",
+                        tokens[0], header.fileName);
         frame->delay = FRAME_BAD_DELAY;
     }
 
@@ -284,8 +288,9 @@ void read_frame_line(const char* line, const FrameHeader& header, float speedSca
         int value = 0;
         bool converted = convert_frame_token(token, &value);
         if (!converted) {
-            std::printf("Warning: Found a bad Motor value of '%s' in file '%s'!\n", token,
-                        header.fileName);
+            if (warn)
+                std::printf("Warning: Found a bad Motor value of '%s' in file '%s'!\n", token,
+                            header.fileName);
             value = FRAME_BAD_VALUE;
         }
         int column = v / valuesPerColumn;
@@ -321,8 +326,6 @@ void read_frame_line(const char* line, const FrameHeader& header, float speedSca
     }
 }
 
-namespace {
-
 bool is_blank_line(const char* line)
 {
     FrameText text;
@@ -342,10 +345,8 @@ bool only_blank_lines_left(std::FILE* file)
     return true;
 }
 
-} // namespace
-
-bool next_frame_line(std::FILE* file, const FrameHeader& header, float speedScale,
-                     const int* startPositions, FrameLine* frame)
+bool next_line(std::FILE* file, const FrameHeader& header, float speedScale,
+               const int* startPositions, FrameLine* frame, bool warn)
 {
     FrameText line;
     if (!read_text_line(file, line))
@@ -355,7 +356,31 @@ bool next_frame_line(std::FILE* file, const FrameHeader& header, float speedScal
     // are not needed.
     if (header.idListSize > 0 && is_blank_line(line) && only_blank_lines_left(file))
         return false;
-    read_frame_line(line, header, speedScale, startPositions, frame);
+    parse_frame_line(line, header, speedScale, startPositions, frame, warn);
+    return true;
+}
+
+} // namespace
+
+void read_frame_line(const char* line, const FrameHeader& header, float speedScale,
+                     const int* startPositions, FrameLine* frame)
+{
+    parse_frame_line(line, header, speedScale, startPositions, frame, true);
+}
+
+bool next_frame_line(std::FILE* file, const FrameHeader& header, float speedScale,
+                     const int* startPositions, FrameLine* frame)
+{
+    return next_line(file, header, speedScale, startPositions, frame, true);
+}
+
+bool frame_lines_fit(std::FILE* file, const FrameHeader& header)
+{
+    static FrameLine frame;
+    while (next_line(file, header, 1.0f, nullptr, &frame, false)) {
+        if (!frame_line_fits(header, frame))
+            return false;
+    }
     return true;
 }
 

@@ -84,6 +84,10 @@ bool next_frame_line(std::FILE* file, const FrameHeader& header, float speedScal
 // True when the frame holds one position per id-list entry; otherwise prints
 // "ERROR: idListSize %d != posListSize %d\n" and the file is not to be played further.
 bool frame_line_fits(const FrameHeader& header, const FrameLine& frame);
+// Reads the frame lines from where the file stands to its end as next_frame_line does, but
+// without a word, and stops at the first that does not fit (frame_line_fits prints why).
+// True when every line fits. Holds one line at a time, however long the file.
+bool frame_lines_fit(std::FILE* file, const FrameHeader& header);
 
 // Parses one frame line; prints a warning for each bad token. startPositions (one per
 // id-list entry) is used by relative types only; an entry of -1 (not read) gives

@@ -68,6 +68,24 @@ static void print_list(const int* values, int count, const char* separator)
         std::printf(i == 0 ? "%d" : separator, values[i]);
 }
 
+// Reads every frame line once before anything moves, so that a file that would stop partway
+// through the motion is refused whole; then goes back to the first frame line. A file that
+// cannot go back (a pipe or a FIFO) is played as it comes.
+static bool frames_playable(std::FILE* file)
+{
+    std::fpos_t firstFrame;
+    if (std::fgetpos(file, &firstFrame) != 0 || std::fsetpos(file, &firstFrame) != 0)
+        return true;
+    if (!frame_lines_fit(file, header))
+        return false;
+    if (std::fsetpos(file, &firstFrame) != 0) {
+        std::fprintf(stderr, "posetape: cannot go back to the first frame of '%s'\n",
+                     header.fileName);
+        return false;
+    }
+    return true;
+}
+
 // Plays the open frame file from its header on; returns the exit status.
 static int play(const RunSettings& settings, std::FILE* file)
 {
@@ -85,6 +103,8 @@ static int play(const RunSettings& settings, std::FILE* file)
             header.idListSize, settings.baudnum);
         std::exit(1);
     }
+    if (!frames_playable(file))
+        return 1;
 
     std::printf("Reseting initial motor positions");
     std::fflush(stdout);
