@@ -108,6 +108,29 @@ TEST(PosetapePlay, RefusedFilesEndWithStatusOne)
     EXPECT_EQ(r.status, 1);
 }
 
+TEST(PosetapePlay, EscAtTheTerminalStopsAfterTheFrameBeingSent)
+{
+    std::string path =
+        write_file("slow.csv", "FILETYPE: AbsolutePositions\n1\n60000, 500\n0, 510\n");
+    harness::PtySession s;
+    ASSERT_TRUE(s.start(posetape_args({"PLAY", path}), {sim_env()}));
+    ASSERT_TRUE(s.wait_for("Setting the desired motor speeds to 50.\n"));
+    s.send("x"); // read and dropped
+    ASSERT_TRUE(s.wait_for("ms].\n")) << s.output();
+    s.send(harness::KEY_ESC);
+    EXPECT_EQ(s.wait_exit(), 0);
+    std::string out = mask_times(s.output());
+    EXPECT_EQ(out.substr(out.find("to 500.")),
+              "to 500.[####ms].\n\nResetting the desired motor speeds to 50.\n");
+
+    // Not at a terminal, nothing is read: the ESC on standard input is left alone.
+    harness::Process piped;
+    ASSERT_TRUE(piped.start(posetape_args({"PLAY", path, "0", "31", "35", "0"}), {sim_env()},
+                            harness::KEY_ESC));
+    EXPECT_EQ(piped.wait_exit(20000), 0);
+    EXPECT_NE(piped.stdout_text().find("to 510.["), std::string::npos) << piped.stdout_text();
+}
+
 TEST(PosetapePlay, HeaderWithoutFramesResetsSpeedsAtOnce)
 {
     std::string path = write_file("noframes.csv", "FILETYPE: RelativePositions\n5, 6\n");
