@@ -188,6 +188,20 @@ bool read_first_line(std::FILE* file, FrameText line)
     return length > 0;
 }
 
+// Reads the type line: the first line that does not begin with '/'. False for an empty file.
+bool read_type_line(std::FILE* file, FrameText line)
+{
+    if (!read_first_line(file, line))
+        return false;
+    while (line[0] == '/') {
+        FrameText next;
+        if (!read_text_line(file, next))
+            break; // the last comment line stands as the type line
+        std::memcpy(line, next, sizeof(FrameText));
+    }
+    return true;
+}
+
 } // namespace
 
 bool read_text_line(std::FILE* file, FrameText line)
@@ -202,17 +216,10 @@ FrameHeaderResult read_frame_header(std::FILE* file, int idStart, int idEnd, con
     std::snprintf(header->fileName, sizeof header->fileName, "%s", fileName);
 
     FrameText line;
-    if (!read_first_line(file, line)) {
+    if (!read_type_line(file, line)) {
         std::printf("ERROR: Motors ID's weren't found in frame file '%s'!\n", fileName);
         return FRAME_HEADER_NO_IDS;
     }
-    while (line[0] == '/') {
-        FrameText next;
-        if (!read_text_line(file, next))
-            break; // the last comment line stands as the type line
-        std::memcpy(line, next, sizeof line);
-    }
-
     normalise_type_line(line);
     const FileType* type = nullptr;
     for (const FileType& candidate : FILE_TYPES) {
@@ -372,6 +379,16 @@ bool next_frame_line(std::FILE* file, const FrameHeader& header, float speedScal
                      const int* startPositions, FrameLine* frame)
 {
     return next_line(file, header, speedScale, startPositions, frame, true);
+}
+
+bool rewind_to_first_frame(std::FILE* file)
+{
+    if (std::fseek(file, 0, SEEK_SET) != 0)
+        return false;
+    FrameText line;
+    read_type_line(file, line);
+    read_text_line(file, line); // the ID line
+    return true;
 }
 
 bool frame_lines_fit(std::FILE* file, const FrameHeader& header)

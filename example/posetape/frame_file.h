@@ -88,6 +88,11 @@ bool frame_line_fits(const FrameHeader& header, const FrameLine& frame);
 // without a word, and stops at the first that does not fit (frame_line_fits prints why).
 // True when every line fits. Holds one line at a time, however long the file.
 bool frame_lines_fit(std::FILE* file, const FrameHeader& header);
+// Goes back to the first frame line of a file whose header was read: to the start, then past
+// the header's lines again without a word. Goes by the file's start, not by a position taken
+// in text mode, which one C library miscounts in files whose lines end in a bare line feed.
+// False when the file cannot seek (a pipe).
+bool rewind_to_first_frame(std::FILE* file);
 
 // Parses one frame line; prints a warning for each bad token. startPositions (one per
 // id-list entry) is used by relative types only; an entry of -1 (not read) gives

@@ -110,15 +110,15 @@ static bool pause_ms(unsigned long ms)
 
 // Reads every frame line once before anything moves, so that a file that would stop partway
 // through the motion is refused whole; then goes back to the first frame line. A file that
-// cannot go back (a pipe or a FIFO) is played as it comes.
+// cannot go back (a pipe or a FIFO: it has no position) is played as it comes.
 static bool frames_playable(std::FILE* file)
 {
-    std::fpos_t firstFrame;
-    if (std::fgetpos(file, &firstFrame) != 0 || std::fsetpos(file, &firstFrame) != 0)
+    std::fpos_t position;
+    if (std::fgetpos(file, &position) != 0)
         return true;
     if (!frame_lines_fit(file, header))
         return false;
-    if (std::fsetpos(file, &firstFrame) != 0) {
+    if (!rewind_to_first_frame(file)) {
         std::fprintf(stderr, "posetape: cannot go back to the first frame of '%s'\n",
                      header.fileName);
         return false;
