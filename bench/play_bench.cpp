@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <stdlib.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -47,9 +48,18 @@ bool write_frame_file(const std::string& path, int frames, int delay_ms)
     return std::fclose(out) == 0;
 }
 
-// Runs posetape PLAY on the peer with standard output to /dev/null; its exit status.
+// Runs posetape PLAY on the peer with standard output to /dev/null and standard input on a
+// pseudo-terminal where nobody types, so that it looks for keys as it does at a console;
+// its exit status.
 int play(const PlayPeer& peer, const std::string& file)
 {
+    const int keyboard = ::posix_openpt(O_RDWR | O_NOCTTY);
+    if (keyboard < 0 || ::grantpt(keyboard) != 0 || ::unlockpt(keyboard) != 0) {
+        if (keyboard >= 0)
+            ::close(keyboard);
+        return -1;
+    }
+    const std::string keyboard_path = ::ptsname(keyboard);
     std::vector<std::string> args{harness::bin_path("posetape"),
                                   "PLAY",
                                   file,
@@ -74,24 +84,28 @@ int play(const PlayPeer& peer, const std::string& file)
 
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 0, keyboard_path.c_str(), O_RDWR | O_NOCTTY, 0);
     posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
     pid_t pid = -1;
     const int failed = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
-    if (failed != 0)
+    if (failed != 0) {
+        ::close(keyboard);
         return -1;
+    }
     const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(60);
     int status = 0;
     while (::waitpid(pid, &status, WNOHANG) == 0) {
         if (std::chrono::steady_clock::now() > give_up) {
             ::kill(pid, SIGKILL);
             ::waitpid(pid, &status, 0);
+            ::close(keyboard);
             return -1;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
+    ::close(keyboard);
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 

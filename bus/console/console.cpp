@@ -255,6 +255,8 @@ int read_piped_byte()
 
 } // namespace
 
+int keys_from_terminal(void) { return stdin_is_terminal ? 1 : 0; }
+
 int _kbhit(void)
 {
     if (!stdin_is_terminal) {

@@ -8,11 +8,18 @@ enum { KEY_ESC = 27 };
 
 #if defined(_WIN32)
 #include <conio.h>
+#include <io.h>
 #include <process.h>
 #include <windows.h>
+
+/* Nonzero when standard input is the console, where keys are typed. */
+static inline int keys_from_terminal(void) { return _isatty(0); }
 #else
 #include <cstdint>
 
+/* Nonzero when standard input is a terminal, where keys are typed; otherwise its bytes
+ * stand for the keys. */
+int keys_from_terminal(void);
 /* Nonzero when a key is waiting. */
 int _kbhit(void);
 /* One key, without echo and without Enter; flushes standard output first. Arrow keys

@@ -65,6 +65,58 @@ void escape_xml(std::FILE* out, const char* text)
     }
 }
 
+// Frames that share a pixel unit of the time axis. A long recording puts thousands of frames
+// into each unit; drawing them all makes a picture too large to open.
+struct PixelUnits {
+    int count;
+    std::vector<int> unitOf; // per frame
+    bool thinned;            // some unit holds more than two frames
+};
+
+PixelUnits pixel_units(const std::vector<double>& frameX, double plotWidth)
+{
+    PixelUnits units{static_cast<int>(plotWidth), std::vector<int>(frameX.size()), false};
+    std::vector<int> frames(static_cast<std::size_t>(units.count), 0);
+    for (std::size_t f = 0; f < frameX.size(); ++f) {
+        int unit = static_cast<int>(frameX[f] - MARGIN_LEFT);
+        unit = std::max(0, std::min(units.count - 1, unit));
+        units.unitOf[f] = unit;
+        units.thinned = ++frames[static_cast<std::size_t>(unit)] > 2 || units.thinned;
+    }
+    return units;
+}
+
+// The frames a lane draws: every one, unless the plot is thinned; then per unit the frames
+// of its lowest and its highest position (in their order) and of its first unread value.
+std::vector<bool> drawn_frames(const Motion& motion, int lane, const PixelUnits& units)
+{
+    const std::size_t frames = motion.delays.size();
+    std::vector<bool> drawn(frames, !units.thinned);
+    if (!units.thinned)
+        return drawn;
+    const std::size_t none = frames;
+    std::vector<std::size_t> lowest(static_cast<std::size_t>(units.count), none);
+    std::vector<std::size_t> highest(lowest), unread(lowest);
+    auto value = [&](std::size_t f) { return motion.positions[f][static_cast<std::size_t>(lane)]; };
+    for (std::size_t f = 0; f < frames; ++f) {
+        const std::size_t unit = static_cast<std::size_t>(units.unitOf[f]);
+        if (value(f) == FRAME_BAD_VALUE) {
+            if (unread[unit] == none)
+                unread[unit] = f;
+            continue;
+        }
+        if (lowest[unit] == none || value(f) < value(lowest[unit]))
+            lowest[unit] = f;
+        if (highest[unit] == none || value(f) > value(highest[unit]))
+            highest[unit] = f;
+    }
+    for (const std::vector<std::size_t>* kept : {&lowest, &highest, &unread})
+        for (std::size_t f : *kept)
+            if (f != none)
+                drawn[f] = true;
+    return drawn;
+}
+
 // A tick spacing of 1, 2 or 5 times a power of ten that gives at most ten ticks.
 double tick_step(double seconds)
 {
@@ -98,6 +150,7 @@ bool write_svg(std::FILE* out, const Motion& motion, const char* title)
         elapsed += motion.delays[f];
     }
     auto x_of = [&](std::size_t frame) { return frameX[frame]; };
+    const PixelUnits units = pixel_units(frameX, plotWidth);
 
     std::fprintf(out, "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n");
     std::fprintf(out,
@@ -142,7 +195,9 @@ bool write_svg(std::FILE* out, const Motion& motion, const char* title)
                          "stroke-dasharray=\"4 3\"/>\n",
                          MARGIN_LEFT, y_of(0), MARGIN_LEFT + plotWidth, y_of(0));
 
-        // Runs of converted values are joined by lines; a value that did not convert breaks the run.
+        // Runs of converted values are joined by lines; a value that did not convert breaks the
+        // run, drawn or not.
+        const std::vector<bool> drawn = drawn_frames(motion, lane, units);
         std::string run;
         auto flush_run = [&]() {
             if (!run.empty())
@@ -158,6 +213,8 @@ bool write_svg(std::FILE* out, const Motion& motion, const char* title)
                 flush_run();
                 continue;
             }
+            if (!drawn[f])
+                continue;
             char point[64];
             std::snprintf(point, sizeof point, "%s%.2f,%.2f", run.empty() ? "" : " ", x_of(f),
                           y_of(value));
@@ -166,6 +223,8 @@ bool write_svg(std::FILE* out, const Motion& motion, const char* title)
         flush_run();
         for (std::size_t f = 0; f < frames; ++f) {
             int value = motion.positions[f][static_cast<std::size_t>(lane)];
+            if (!drawn[f])
+                continue;
             if (value == FRAME_BAD_VALUE)
                 std::fprintf(out,
                              "<rect class=\"unread\" x=\"%.2f\" y=\"%.2f\" width=\"4\" "

@@ -45,7 +45,8 @@ void drop_last_if(char* text, char c)
 }
 
 // Strips what a spreadsheet or another platform may have wrapped around the type text:
-// a leading quote, then the line end and a trailing quote.
+// a leading quote, then the line end, the commas that pad the row to the widest row of
+// the sheet, and a trailing quote.
 void normalise_type_line(char* line)
 {
     if (line[0] == '"')
@@ -53,6 +54,8 @@ void normalise_type_line(char* line)
     drop_last_if(line, '\n');
     drop_last_if(line, '\r');
     drop_last_if(line, '\n');
+    for (size_t length = std::strlen(line); length > 0 && line[length - 1] == ',';)
+        line[--length] = '\0';
     drop_last_if(line, '"');
 }
 
@@ -141,10 +144,13 @@ int stored_ids(const FrameHeader& header)
     return header.idListSize < FRAME_IDS_MAX ? header.idListSize : FRAME_IDS_MAX;
 }
 
-bool read_text_line(std::FILE* file, FrameText line)
+namespace {
+
+// Reads at most `limit` characters of one line into `line`; returns how many it stored.
+int read_line_part(std::FILE* file, char* line, int limit)
 {
     int length = 0;
-    while (length < FRAME_LINE_CHARS_MAX) {
+    while (length < limit) {
         int c = std::getc(file);
         if (c == EOF)
             break;
@@ -162,7 +168,45 @@ bool read_text_line(std::FILE* file, FrameText line)
             break;
     }
     line[length] = '\0';
+    return length;
+}
+
+const char BYTE_ORDER_MARK[] = "\xEF\xBB\xBF";
+
+// Reads the file's first line. A spreadsheet may begin the file with the UTF-8 byte order
+// mark: it belongs to no line and does not count toward the line's length.
+bool read_first_line(std::FILE* file, FrameText line)
+{
+    int length = read_line_part(file, line, FRAME_LINE_CHARS_MAX);
+    const int markLength = static_cast<int>(sizeof BYTE_ORDER_MARK) - 1;
+    if (length >= markLength && std::memcmp(line, BYTE_ORDER_MARK, markLength) == 0) {
+        length -= markLength;
+        std::memmove(line, line + markLength, static_cast<size_t>(length) + 1);
+        if (length > 0 && line[length - 1] != '\n') // cut at the limit, or the file ended
+            length += read_line_part(file, line + length, markLength);
+    }
     return length > 0;
+}
+
+// Reads the type line: the first line that does not begin with '/'. False for an empty file.
+bool read_type_line(std::FILE* file, FrameText line)
+{
+    if (!read_first_line(file, line))
+        return false;
+    while (line[0] == '/') {
+        FrameText next;
+        if (!read_text_line(file, next))
+            break; // the last comment line stands as the type line
+        std::memcpy(line, next, sizeof(FrameText));
+    }
+    return true;
+}
+
+} // namespace
+
+bool read_text_line(std::FILE* file, FrameText line)
+{
+    return read_line_part(file, line, FRAME_LINE_CHARS_MAX) > 0;
 }
 
 FrameHeaderResult read_frame_header(std::FILE* file, int idStart, int idEnd, const char* fileName,
@@ -172,17 +216,10 @@ FrameHeaderResult read_frame_header(std::FILE* file, int idStart, int idEnd, con
     std::snprintf(header->fileName, sizeof header->fileName, "%s", fileName);
 
     FrameText line;
-    if (!read_text_line(file, line)) {
+    if (!read_type_line(file, line)) {
         std::printf("ERROR: Motors ID's weren't found in frame file '%s'!\n", fileName);
         return FRAME_HEADER_NO_IDS;
     }
-    while (line[0] == '/') {
-        FrameText next;
-        if (!read_text_line(file, next))
-            break; // the last comment line stands as the type line
-        std::memcpy(line, next, sizeof line);
-    }
-
     normalise_type_line(line);
     const FileType* type = nullptr;
     for (const FileType& candidate : FILE_TYPES) {
@@ -224,8 +261,11 @@ FrameHeaderResult read_frame_header(std::FILE* file, int idStart, int idEnd, con
     return FRAME_HEADER_OK;
 }
 
-void read_frame_line(const char* line, const FrameHeader& header, float speedScale,
-                     const int* startPositions, FrameLine* frame)
+namespace {
+
+// Parses one frame line; with `warn`, prints a warning for each bad token.
+void parse_frame_line(const char* line, const FrameHeader& header, float speedScale,
+                      const int* startPositions, FrameLine* frame, bool warn)
 {
     frame->delay = FRAME_BLANK_DELAY;
     frame->posListSize = 0;
@@ -241,8 +281,9 @@ void read_frame_line(const char* line, const FrameHeader& header, float speedSca
     if (convert_frame_token(tokens[0], &delay) && delay >= 0) {
         frame->delay = delay;
     } else {
-        std::printf("Warning: Found a bad movement delay value of '%s' in file '%s'!\n", tokens[0],
-                    header.fileName);
+        if (warn)
+            std::printf("Warning: Found a bad movement delay value of '%s' in file '%s'!\n",
+                        tokens[0], header.fileName);
         frame->delay = FRAME_BAD_DELAY;
     }
 
@@ -254,8 +295,9 @@ void read_frame_line(const char* line, const FrameHeader& header, float speedSca
         int value = 0;
         bool converted = convert_frame_token(token, &value);
         if (!converted) {
-            std::printf("Warning: Found a bad Motor value of '%s' in file '%s'!\n", token,
-                        header.fileName);
+            if (warn)
+                std::printf("Warning: Found a bad Motor value of '%s' in file '%s'!\n", token,
+                            header.fileName);
             value = FRAME_BAD_VALUE;
         }
         int column = v / valuesPerColumn;
@@ -291,8 +333,6 @@ void read_frame_line(const char* line, const FrameHeader& header, float speedSca
     }
 }
 
-namespace {
-
 bool is_blank_line(const char* line)
 {
     FrameText text;
@@ -312,10 +352,8 @@ bool only_blank_lines_left(std::FILE* file)
     return true;
 }
 
-} // namespace
-
-bool next_frame_line(std::FILE* file, const FrameHeader& header, float speedScale,
-                     const int* startPositions, FrameLine* frame)
+bool next_line(std::FILE* file, const FrameHeader& header, float speedScale,
+               const int* startPositions, FrameLine* frame, bool warn)
 {
     FrameText line;
     if (!read_text_line(file, line))
@@ -325,7 +363,41 @@ bool next_frame_line(std::FILE* file, const FrameHeader& header, float speedScal
     // are not needed.
     if (header.idListSize > 0 && is_blank_line(line) && only_blank_lines_left(file))
         return false;
-    read_frame_line(line, header, speedScale, startPositions, frame);
+    parse_frame_line(line, header, speedScale, startPositions, frame, warn);
+    return true;
+}
+
+} // namespace
+
+void read_frame_line(const char* line, const FrameHeader& header, float speedScale,
+                     const int* startPositions, FrameLine* frame)
+{
+    parse_frame_line(line, header, speedScale, startPositions, frame, true);
+}
+
+bool next_frame_line(std::FILE* file, const FrameHeader& header, float speedScale,
+                     const int* startPositions, FrameLine* frame)
+{
+    return next_line(file, header, speedScale, startPositions, frame, true);
+}
+
+bool rewind_to_first_frame(std::FILE* file)
+{
+    if (std::fseek(file, 0, SEEK_SET) != 0)
+        return false;
+    FrameText line;
+    read_type_line(file, line);
+    read_text_line(file, line); // the ID line
+    return true;
+}
+
+bool frame_lines_fit(std::FILE* file, const FrameHeader& header)
+{
+    static FrameLine frame;
+    while (next_line(file, header, 1.0f, nullptr, &frame, false)) {
+        if (!frame_line_fits(header, frame))
+            return false;
+    }
     return true;
 }
 

@@ -1,7 +1,8 @@
 // Frame files: the text that a recording leaves and a playback reads. One type line, one
 // ID line, then one frame line per frame (a delay in milliseconds and the values of each
-// column). The reader accepts four file types, comment lines before the type line, quoted
-// type text and several separators; the writer produces the recorded type only.
+// column). The reader accepts four file types, comment lines before the type line, type
+// text quoted or padded with commas as a spreadsheet saves it, a byte order mark, and
+// several separators; the writer produces the recorded type only.
 //
 // Messages of the reader (header failures, bad tokens) go to standard output.
 #ifndef POSETAPE_FRAME_FILE_H
@@ -64,7 +65,8 @@ bool read_text_line(std::FILE* file, FrameText line);
 // be read: a directory opens as a stream on some systems, yet every read of it fails.
 std::FILE* open_frame_file(const char* fileName);
 
-// Reads the type line (after any lines beginning with '/') and the ID line. Ids from
+// Reads the type line (after a UTF-8 byte order mark at the very start of the file and any
+// lines beginning with '/') and the ID line. Ids from
 // idStart to idEnd are kept. Prints the recognised type line, or the failure message.
 FrameHeaderResult read_frame_header(std::FILE* file, int idStart, int idEnd, const char* fileName,
                                     FrameHeader* header);
@@ -82,6 +84,15 @@ bool next_frame_line(std::FILE* file, const FrameHeader& header, float speedScal
 // True when the frame holds one position per id-list entry; otherwise prints
 // "ERROR: idListSize %d != posListSize %d\n" and the file is not to be played further.
 bool frame_line_fits(const FrameHeader& header, const FrameLine& frame);
+// Reads the frame lines from where the file stands to its end as next_frame_line does, but
+// without a word, and stops at the first that does not fit (frame_line_fits prints why).
+// True when every line fits. Holds one line at a time, however long the file.
+bool frame_lines_fit(std::FILE* file, const FrameHeader& header);
+// Goes back to the first frame line of a file whose header was read: to the start, then past
+// the header's lines again without a word. Goes by the file's start, not by a position taken
+// in text mode, which one C library miscounts in files whose lines end in a bare line feed.
+// False when the file cannot seek (a pipe).
+bool rewind_to_first_frame(std::FILE* file);
 
 // Parses one frame line; prints a warning for each bad token. startPositions (one per
 // id-list entry) is used by relative types only; an entry of -1 (not read) gives

@@ -1,9 +1,13 @@
 // PLAY: hold every listed servo where it stands, then drive all of them frame by frame
-// with one synchronized write per register, pausing after each frame.
+// with one synchronized write per register, pausing after each frame. ESC at the terminal
+// stops it after the frame being sent.
+#include <algorithm>
+#include <chrono>
 #include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <thread>
 
 #include "bus_tools.h"
 #include "console.h"
@@ -13,10 +17,17 @@
 
 // One synchronized-write packet carries at most this many servos.
 enum { SYNC_WRITE_SERVOS_MAX = 46, SETTLE_MS = 1000 };
+// While keys are read, a pause looks for ESC at least this often.
+enum { KEY_POLL_MS = 10 };
+
+typedef std::chrono::steady_clock Clock;
 
 static FrameHeader header;
 static FrameLine frame;
 static int startPositions[SYNC_WRITE_SERVOS_MAX];
+// Keys are read only from a terminal: a script that feeds standard input to a loop of
+// playbacks keeps its input.
+static bool readKeys;
 
 // Sends one packet that writes a word at startAddress in each listed servo.
 static void send_sync_write(int startAddress, const int* ids, const int* values, int count)
@@ -68,6 +79,53 @@ static void print_list(const int* values, int count, const char* separator)
         std::printf(i == 0 ? "%d" : separator, values[i]);
 }
 
+// True when ESC was pressed; other keys are read and dropped.
+static bool esc_pressed()
+{
+    while (readKeys && _kbhit()) {
+        if (_getch() == KEY_ESC)
+            return true;
+    }
+    return false;
+}
+
+// Pauses for `ms` milliseconds; true when ESC ended the pause early. While keys are read it
+// sleeps in slices up to one deadline, so the pause keeps its length whatever each slice
+// overslept.
+static bool pause_ms(unsigned long ms)
+{
+    if (!readKeys) {
+        Sleep(ms);
+        return false;
+    }
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(ms);
+    for (Clock::time_point now = Clock::now(); now < deadline; now = Clock::now()) {
+        std::this_thread::sleep_for(
+            std::min<Clock::duration>(deadline - now, std::chrono::milliseconds(KEY_POLL_MS)));
+        if (esc_pressed())
+            return true;
+    }
+    return false;
+}
+
+// Reads every frame line once before anything moves, so that a file that would stop partway
+// through the motion is refused whole; then goes back to the first frame line. A file that
+// cannot go back (a pipe or a FIFO: it has no position) is played as it comes.
+static bool frames_playable(std::FILE* file)
+{
+    std::fpos_t position;
+    if (std::fgetpos(file, &position) != 0)
+        return true;
+    if (!frame_lines_fit(file, header))
+        return false;
+    if (!rewind_to_first_frame(file)) {
+        std::fprintf(stderr, "posetape: cannot go back to the first frame of '%s'\n",
+                     header.fileName);
+        return false;
+    }
+    return true;
+}
+
 // Plays the open frame file from its header on; returns the exit status.
 static int play(const RunSettings& settings, std::FILE* file)
 {
@@ -85,6 +143,8 @@ static int play(const RunSettings& settings, std::FILE* file)
             header.idListSize, settings.baudnum);
         std::exit(1);
     }
+    if (!frames_playable(file))
+        return 1;
 
     std::printf("Reseting initial motor positions");
     std::fflush(stdout);
@@ -98,11 +158,11 @@ static int play(const RunSettings& settings, std::FILE* file)
     std::printf(".\n");
     std::fflush(stdout);
 
-    Sleep(SETTLE_MS);
+    bool stopped = pause_ms(SETTLE_MS);
     std::uint32_t lastMove = GetTickCount();
 
     bool sendSpeeds = settings.useRecordedSpeeds && header.hasSpeeds;
-    while (next_frame_line(file, header, settings.speedScale, startPositions, &frame)) {
+    while (!stopped && next_frame_line(file, header, settings.speedScale, startPositions, &frame)) {
         std::printf("Found Delay of %d for Positions: ", frame.delay);
         int taken = frame.posListSize < FRAME_TOKENS_MAX ? frame.posListSize : FRAME_TOKENS_MAX;
         print_list(frame.positions, taken, ",%d");
@@ -121,8 +181,11 @@ static int play(const RunSettings& settings, std::FILE* file)
         lastMove = now;
         std::printf(".\n");
         std::fflush(stdout);
-        Sleep(frame_pause_ms(frame.delay, settings.delayFactor));
+        stopped = esc_pressed() || pause_ms(frame_pause_ms(frame.delay, settings.delayFactor));
     }
+    // ESC ends the playback as the end of the file does; the servos stay at the last frame.
+    if (stopped)
+        std::printf("\n");
 
     // A moving speed of 0 would leave the servos at full, uncontrolled speed.
     std::printf("Resetting the desired motor speeds to %d", settings.motorSpeed);
@@ -140,6 +203,7 @@ int run_playback(const RunSettings& settings)
         return 1;
     }
     std::printf("Opened file '%s' for reading positions.\n", settings.frameFileName);
+    readKeys = keys_from_terminal() != 0;
     int status = play(settings, file);
     std::fclose(file);
     return status;

@@ -43,15 +43,17 @@ def main(argv):
         return 1
     for warning in motion.warnings:
         print(warning, file=sys.stderr)
+    # As posetape PLAY: a file that would stop partway through the motion is refused whole.
+    for number, frame in enumerate(motion.frames, 1):
+        if len(frame.positions) != len(motion.ids):
+            print(f"frame {number} does not fit the {len(motion.ids)} servos: nothing played")
+            return 1
 
     with kinetron.Bus() as bus:
         bus.change_baud(baudnum)
         # Relative positions are offsets to where each servo stands now.
         start = [present_position(bus, id) for id in motion.ids]
         for number, frame in enumerate(motion.frames, 1):
-            if len(frame.positions) != len(motion.ids):
-                print(f"frame {number} does not fit the {len(motion.ids)} servos: stopped")
-                return 1
             if frame.speeds is not None:
                 speeds = [(id, scaled_speed(s, factor)) for id, s in zip(motion.ids, frame.speeds)]
                 speeds = [(id, s) for id, s in speeds if 0 <= s <= 1023]

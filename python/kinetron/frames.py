@@ -137,7 +137,9 @@ def read(path, id_start=0, id_end=253):
             raise ValueError(f"{name} {value} is outside 0..255")
     name = os.fsdecode(os.fspath(path))
     with open(path, "rb") as file:
-        lines = _lines(file.read())
+        data = file.read()
+    # A spreadsheet may begin the file with the UTF-8 byte order mark; it belongs to no line.
+    lines = _lines(data[3:] if data.startswith(b"\xef\xbb\xbf") else data)
 
     line = next(lines, None)
     if line is None:
@@ -150,9 +152,13 @@ def read(path, id_start=0, id_end=253):
 
     if line.startswith(b'"'):
         line = line[1:]
-    for ending in (b"\n", b"\r", b"\n", b'"'):
+    for ending in (b"\n", b"\r", b"\n"):
         if line.endswith(ending):
             line = line[:-1]
+    # A spreadsheet pads every row with commas to the width of its widest row.
+    line = line.rstrip(b",")
+    if line.endswith(b'"'):
+        line = line[:-1]
     file_type = _TYPES_BY_TEXT.get(line.lower())
     if file_type is None:
         raise FrameFileError(f"Got unknown file type '{_text(line)}' on 1st line of '{name}'.")

@@ -35,12 +35,16 @@ READS = [
     (ABS3 + b"5 1 2 3\n\n6 1 2 3\n\n \r\n", (0, 253), [1, 2, 3],
      [(5, [1, 2, 3], None), (500, [], None), (6, [1, 2, 3], None)], 0),
     (ABS3 + b"5 1 2 3\n\n", (9, 9), [], [(5, [], None), (500, [], None)], 0),
+    # As a spreadsheet saves it: a byte order mark, every row padded with commas.
+    (b'\xef\xbb\xbf"FILETYPE: AbsolutePositions",,\r\n1,2,\r\n10,5,6\r\n,,\r\n', (0, 253), [1, 2],
+     [(10, [5, 6], None)], 0),
 ]
 
 UNKNOWN = "Got unknown file type 'FILETYPE: AbsolutePositions ' on 1st line of '{}'."
 FAILS = [
     (b"", "ERROR: Motors ID's weren't found in frame file '{}'!"),
     (b"FILETYPE: AbsolutePositions \n1\n", UNKNOWN),
+    (b"FILETYPE: AbsolutePositions ,\n1\n", UNKNOWN),
     (b"FILETYPE: AbsolutePositions\n1 255\n", "ERROR: Found a bad Motor ID of '255' in file '{}'!"),
     (b"FILETYPE: AbsolutePositions\n1,-2\n", "ERROR: Found a bad Motor ID of '-2' in file '{}'!"),
     (b"FILETYPE: AbsolutePositions\n", "ERROR: Found a bad Motor ID of 'FILETYPE:' in file '{}'!"),

@@ -267,6 +267,36 @@ TEST(FrameplotTool, WritesAWellFormedPlotWithOneLanePerServoAndMarksFailedReads)
     EXPECT_EQ(unread, 2); // servo 3's rxT and servo 2's rxC
 }
 
+TEST(FrameplotTool, ALongRecordingKeepsEachUnitsLowestAndHighestAndOneRedMark)
+{
+    // 910 units wide: 1820 frames of 1 ms draw every frame; 20,000 keep per unit servo 1's
+    // lowest and highest (spikes to 900 and 100 among them), servo 2's one value and red mark.
+    for (int frames : {1820, 20000}) {
+        std::string text = "FILETYPE: AbsolutePositions\n1 2\n", dir = harness::temp_dir();
+        for (int f = 0; f < frames; ++f) {
+            int v = f == frames / 2 ? 900 : f == frames / 3 ? 100 : 500 + f % 10;
+            text += "1 " + std::to_string(v) + (f % 3 ? " 7\n" : " x\n");
+        }
+        std::string csv = write_file(dir, "long.csv", text);
+        ASSERT_EQ(harness::run({harness::bin_path("frameplot"), csv}).status, 0);
+        std::string svg = read_file(dir + "/long.svg");
+        std::size_t second = svg.find("data-id=\"2\"");
+        auto count = [&](const char* what, std::size_t from, std::size_t to) {
+            int n = 0;
+            for (std::size_t at = svg.find(what, from); at < to; at = svg.find(what, at + 1))
+                ++n;
+            return n;
+        };
+        // Servo 1's points and spikes, servo 2's points and red marks.
+        std::vector<int> counts{count("<circle", 0, second), count("cy=\"44.09\"", 0, second),
+                                count("cy=\"125.91\"", 0, second),
+                                count("<circle", second, svg.size()),
+                                count("unread", second, svg.size())};
+        EXPECT_EQ(counts, (frames == 1820 ? std::vector<int>{1820, 1, 1, 1213, 607}
+                                          : std::vector<int>{1820, 1, 1, 910, 910}));
+    }
+}
+
 TEST(FrameplotTool, ReaderErrorsAndBadOutputEndWithStatusOne)
 {
     std::string dir = harness::temp_dir();

@@ -156,9 +156,8 @@ TEST(HostileFiles, NulByteEndsTheTextOfItsLine)
 {
     std::string text("FILETYPE: AbsolutePositions\n1,2\0,3\n100, 500\0,600,700\n", 53);
     Measured m = play(write_file("nul.csv", text));
-    EXPECT_EQ(after_open(m), "FILETYPE: AbsolutePositions\nFound IDs: 1, 2.\n" + HOLD +
-                                 "Found Delay of 100 for Positions: 500.\n"
-                                 "ERROR: idListSize 2 != posListSize 1\n");
+    EXPECT_EQ(after_open(m), "FILETYPE: AbsolutePositions\nFound IDs: 1, 2.\n"
+                             "ERROR: idListSize 2 != posListSize 1\n");
     EXPECT_EQ(m.status, 1);
 }
 
@@ -167,9 +166,8 @@ TEST(HostileFiles, TenMegabyteLinesAreCutAt999Characters)
     const std::size_t TEN_MB = 10 * 1024 * 1024;
     Measured m = play(write_big_file("long_frame.csv", "FILETYPE: AbsolutePositions\n1,2,3\n100,",
                                      '5', TEN_MB, "\n100,1,2,3\n"));
-    EXPECT_EQ(after_open(m), "FILETYPE: AbsolutePositions\nFound IDs: 1, 2, 3.\n" + HOLD +
-                                 "Found Delay of 100 for Positions: 2147483647.\n"
-                                 "ERROR: idListSize 3 != posListSize 1\n");
+    EXPECT_EQ(after_open(m), "FILETYPE: AbsolutePositions\nFound IDs: 1, 2, 3.\n"
+                             "ERROR: idListSize 3 != posListSize 1\n");
     EXPECT_EQ(m.status, 1);
     expect_bounded(m);
 

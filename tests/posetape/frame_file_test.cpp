@@ -118,7 +118,10 @@ TEST(FrameFileReader, TypeLines)
                           Case{"FILETYPE: AbsolutePositions\r\n", false, false},
                           Case{"filetype: absolutespeeds; relativepositions\n", true, true},
                           Case{"\"FILETYPE: RelativePositions\"\n", false, true},
-                          Case{"\"FILETYPE: RelativePositions\"\r\n", false, true}}) {
+                          Case{"\"FILETYPE: RelativePositions\"\r\n", false, true},
+                          Case{"FILETYPE: AbsolutePositions,,,\r\n", false, false},
+                          Case{"\"FILETYPE: RelativePositions\",,\n", false, true},
+                          Case{"\xEF\xBB\xBF/,\nFILETYPE: RelativePositions\n", false, true}}) {
         ReadResult r = read_header(std::string(c.typeLine) + "1\n");
         ASSERT_EQ(r.result, FRAME_HEADER_OK) << c.typeLine;
         EXPECT_EQ(r.header.hasSpeeds, c.hasSpeeds) << c.typeLine;
@@ -131,6 +134,7 @@ TEST(FrameFileReader, TypeLines)
     EXPECT_EQ(spaced.result, FRAME_HEADER_UNKNOWN_TYPE);
     EXPECT_EQ(spaced.printed,
               "Got unknown file type 'FILETYPE: AbsolutePositions ' on 1st line of 'walk.csv'.\n");
+    EXPECT_EQ(read_header("FILETYPE: AbsolutePositions ,,\n1\n").printed, spaced.printed);
 }
 
 TEST(FrameFileReader, HeaderFailuresAndComments)

@@ -1,6 +1,7 @@
 // What the servos receive during playback, from the simulator's packet trace, and a
 // recording played back on the same chain.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -115,6 +116,23 @@ TEST(PosetapePackets, RelativeMovesOfAnUnreadServoAreLeftOut)
     ASSERT_EQ(packets.size(), 4u) << sim.trace();
     EXPECT_EQ(packets[0].entries, (Entries{{1, 500}, {2, 500}})); // start hold
     EXPECT_EQ(packets[2].entries, (Entries{{1, 505}, {2, 495}})); // the move
+}
+
+TEST(PosetapePackets, AFileThatWouldStopPartwaySendsNothingUnlessItComesThroughAPipe)
+{
+    harness::Servosim sim("ids=1-2", true);
+    const std::string text = "FILETYPE: AbsolutePositions\n1 2\n10 100 200\n10 100\n";
+    EXPECT_EQ(run_piped({"PLAY", write_file("short.csv", text)}, {sim.env()}).status, 1);
+    EXPECT_EQ(trace_after(sim).size(), 0u);
+    EXPECT_EQ(sim.trace().find("READ id 1 "), std::string::npos) << sim.trace();
+    // A FIFO cannot go back to its first frame: it plays as it comes, up to the short line.
+    std::string fifo = harness::temp_dir() + "/short.fifo";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    harness::Process p;
+    ASSERT_TRUE(p.start(posetape_args({"PLAY", fifo}), {sim.env()}));
+    std::ofstream(fifo) << text;
+    EXPECT_EQ(p.wait_exit(20000), 1);
+    EXPECT_NE(p.stdout_text().find("to 200.["), std::string::npos) << p.stdout_text();
 }
 
 TEST(PosetapePackets, RecordingPlaysBackOnTheSameChain)
