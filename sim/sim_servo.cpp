@@ -94,9 +94,9 @@ int speed_register_value(double units_per_second)
 // A goal lies within the angle limits; limits of 0 and 0 (a wheel) check nothing.
 bool goal_within_limits(const std::uint8_t* table)
 {
-    int cw = table[ADDR_CW_LIMIT] | (table[ADDR_CW_LIMIT + 1] << 8);
-    int ccw = table[ADDR_CCW_LIMIT] | (table[ADDR_CCW_LIMIT + 1] << 8);
-    int goal = table[ADDR_GOAL_POSITION] | (table[ADDR_GOAL_POSITION + 1] << 8);
+    int cw = table_word(table, ADDR_CW_LIMIT);
+    int ccw = table_word(table, ADDR_CCW_LIMIT);
+    int goal = table_word(table, ADDR_GOAL_POSITION);
     return (cw == 0 && ccw == 0) || (goal >= cw && goal <= ccw);
 }
 

@@ -11,6 +11,12 @@
 
 namespace sim {
 
+// The two-byte register at `address` of a control table, low byte first.
+inline int table_word(const std::uint8_t* table, int address)
+{
+    return table[address] | (table[address + 1] << 8);
+}
+
 // How one servo starts: where it stands, what a hand does with it, what ails it.
 struct ServoSetup {
     int position = 512;
@@ -51,7 +57,7 @@ public:
     static double units_per_second(int moving_speed);
 
 private:
-    int word(int address) const { return table_[address] | (table_[address + 1] << 8); }
+    int word(int address) const { return table_word(table_, address); }
     void set_word(int address, int value);
     void factory_table();
     void publish_state();

@@ -34,4 +34,14 @@ std::uint32_t GetTickCount(void);
 std::uintptr_t _beginthread(void (*fn)(void*), unsigned stack_size, void* arg);
 #endif
 
+/* Reads every key waiting; nonzero when ESC was among them. The others are dropped. */
+static inline int esc_among_waiting_keys(void)
+{
+    while (_kbhit() > 0) {
+        if ((_getch() & 0xFF) == KEY_ESC)
+            return 1;
+    }
+    return 0;
+}
+
 #endif

@@ -79,15 +79,8 @@ static void print_list(const int* values, int count, const char* separator)
         std::printf(i == 0 ? "%d" : separator, values[i]);
 }
 
-// True when ESC was pressed; other keys are read and dropped.
-static bool esc_pressed()
-{
-    while (readKeys && _kbhit()) {
-        if (_getch() == KEY_ESC)
-            return true;
-    }
-    return false;
-}
+// True when ESC was pressed at the terminal; other keys are read and dropped.
+static bool esc_pressed() { return readKeys && esc_among_waiting_keys(); }
 
 // Pauses for `ms` milliseconds; true when ESC ended the pause early. While keys are read it
 // sleeps in slices up to one deadline, so the pause keeps its length whatever each slice

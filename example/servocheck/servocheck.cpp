@@ -54,15 +54,6 @@ static PingOutcome ping(int id)
     return GARBLED;
 }
 
-static bool escape_pressed()
-{
-    while (_kbhit() > 0) {
-        if ((_getch() & 0xFF) == KEY_ESC)
-            return true;
-    }
-    return false;
-}
-
 // Pings idStart..idEnd; false when ESC ended the scan.
 static bool scan(int baudnum, int idStart, int idEnd)
 {
@@ -75,7 +66,7 @@ static bool scan(int baudnum, int idStart, int idEnd)
         } else if (outcome == GARBLED) {
             garbled_ids[garbled_count++] = id;
         }
-        if (escape_pressed())
+        if (esc_among_waiting_keys())
             return false;
     }
     std::printf("baud %3d (%7d bps): %d found\n", baudnum, baudnum_to_bps(baudnum), found_count);

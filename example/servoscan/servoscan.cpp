@@ -63,15 +63,6 @@ static bool ping(int id)
     return bus_result() == RESULT_SUCCESS;
 }
 
-static bool escape_pressed()
-{
-    while (_kbhit() > 0) {
-        if ((_getch() & 0xFF) == KEY_ESC)
-            return true;
-    }
-    return false;
-}
-
 // Scans one baud number; returns how many servos were listed at it.
 static int scan_baudnum(int baudnum)
 {
@@ -94,7 +85,7 @@ static int scan_baudnum(int baudnum)
                 ++listed;
             }
         }
-        if (escape_pressed()) {
+        if (esc_among_waiting_keys()) {
             stopped = true;
             break;
         }
