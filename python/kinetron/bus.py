@@ -163,11 +163,7 @@ class Bus(EveryModel):
             self._check_open()
             # bus_change_baud returns nothing; it clears the last-error text on entry and
             # sets it only when the line refuses the speed.
-            if bps is None:
-                _lib.bus_change_baud(baudnum)
-            elif not _lib.bus_set_bps(int(bps)):
-                _lib.bus_close()
-                raise BusError(_library.last_error() or f"the line refuses {bps} bps")
+            _lib.bus_change_baud(baudnum)
             reason = _library.last_error()
             if reason:
                 raise BusError(reason)
