@@ -389,6 +389,16 @@ TEST(SimTable, Protocol2Exchanges)
           {read(1, 65, 2), status2(1, 0, {0, 0})},
           {write(1, 224, 0xFDFFFF, 3), ack(1, 0)}, // a header's bytes in the data are stuffed
           {read(1, 224, 3), packet2(1, {0x55, 0, 0xFF, 0xFF, 0xFD})}}},
+        {"secondary id and drive mode",
+         "ids=1#1060",
+         {{write(1, 12, 20, 1), ack(1, 0)},
+          {write(20, 65, 1, 1), {}}, // acted on, never answered
+          {write(20, 9, 0, 1), {}},  // but not in the EEPROM area
+          {read(1, 9, 1), status2(1, 0, {250})},
+          {read(1, 65, 1), status2(1, 0, {1})},
+          {write(1, 10, 8, 1), ack(1, 0)}, // bit 3: a goal switches the torque on
+          {write(1, 116, 100, 4), ack(1, 0)},
+          {read(1, 64, 1), status2(1, 0, {1})}}},
         {"model 350",
          "ids=1#350,hot=1",
          {{read(1, 50, 1), status2(1, ALERT, {0x02})}, // overheating, in its own bits
