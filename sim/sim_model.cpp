@@ -1,6 +1,7 @@
 #include "sim_model.h"
 
 #include <cstring>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <mutex>

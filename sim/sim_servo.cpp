@@ -241,6 +241,8 @@ void SimServo::publish_state()
     put(m_->present_temperature, std::lround(temperature_));
     bool moving = driven() && present != get(m_->goal_position);
     put(m_->moving, moving ? 1 : 0);
+    // Protocol 2.0: the causes that shut it down stay until a restart; one its shutdown
+    // register does not select shows while it stands, and leaves the torque alone.
     if (m_->hardware_error >= 0)
         put(m_->hardware_error, shut_down_ | m_->cause_bits(causes()));
 }
