@@ -23,6 +23,7 @@ enum {
     P2_ACTION = 0x05,
     P2_FACTORY_RESET = 0x06,
     P2_REBOOT = 0x08,
+    P2_CLEAR = 0x10,
     P2_SYNC_READ = 0x82,
     P2_SYNC_WRITE = 0x83,
     P2_FAST_SYNC_READ = 0x8A,

@@ -92,6 +92,14 @@ bool answer_protocol2(SimServo& servo, const InstructionPacket& packet, std::int
             alert = servo.alarms(at_us); // the reply goes out before the restart
             servo.reboot(at_us);
             break;
+        case P2_CLEAR:
+            if (servo.model().kind != TableKind::Steps4096Protocol2)
+                error = P2_ERR_INSTRUCTION;
+            else if (p != std::vector<std::uint8_t>{0x01, 0x44, 0x58, 0x4C, 0x22})
+                error = P2_ERR_DATA_RANGE; // other options are reserved
+            else
+                error = servo.clear_turns(at_us);
+            break;
         case P2_SYNC_WRITE:
         case P2_BULK_WRITE:
             if (broadcast)

@@ -463,6 +463,13 @@ int SimServo::factory_reset(int option, std::int64_t now_us)
     return 0;
 }
 
+int SimServo::clear_turns(std::int64_t now_us)
+{
+    advance(now_us);
+    // Its position never leaves one turn, so there is no count to clear.
+    return get(m_->moving) ? P2_ERR_RESULT_FAIL : 0;
+}
+
 void SimServo::reboot(std::int64_t now_us)
 {
     advance(now_us);

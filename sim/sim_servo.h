@@ -66,6 +66,8 @@ public:
     // Protocol 2.0 FACTORY_RESET with its option (0xFF all, 0x01 all but the id, 0x02 all but
     // the id and the baud rate), then a restart; the data range error for another option.
     int factory_reset(int option, std::int64_t now_us);
+    // Protocol 2.0 CLEAR of the multi-turn count: the result fail error while it moves.
+    int clear_turns(std::int64_t now_us);
     // Protocol 2.0 REBOOT: the RAM area back to its initial values and any alarm shutdown
     // lifted (a cause that still stands shuts it down again).
     void reboot(std::int64_t now_us);

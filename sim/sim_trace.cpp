@@ -47,7 +47,7 @@ const char* protocol2_name(int instruction)
         return "FACTORY_RESET";
     case P2_REBOOT:
         return "REBOOT";
-    case 0x10:
+    case P2_CLEAR:
         return "CLEAR";
     case 0x20:
         return "CONTROL_TABLE_BACKUP";

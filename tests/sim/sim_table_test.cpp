@@ -398,7 +398,9 @@ TEST(SimTable, Protocol2Exchanges)
           {read(1, 65, 1), status2(1, 0, {1})},
           {write(1, 10, 8, 1), ack(1, 0)}, // bit 3: a goal switches the torque on
           {write(1, 116, 100, 4), ack(1, 0)},
-          {read(1, 64, 1), status2(1, 0, {1})}}},
+          {read(1, 64, 1), status2(1, 0, {1})},
+          {instruction2(1, 0x10, {1, 0x44, 0x58, 0x4C, 0x22}), ack(1, 1)}, // CLEAR while moving
+          {instruction2(1, 0x10, {1, 0x44, 0x58, 0x4C, 0x22}), ack(1, 0), 3000}}},
         {"model 350",
          "ids=1#350,hot=1",
          {{read(1, 50, 1), status2(1, ALERT, {0x02})}, // overheating, in its own bits
