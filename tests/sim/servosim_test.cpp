@@ -76,10 +76,11 @@ TEST(Servosim, ServesClientsOneAfterAnotherWithState)
 
 TEST(Servosim, TraceDecodesPacketsAndReplies)
 {
-    harness::Servosim sim("ids=1-3,drop=0,blocked=3", true);
+    harness::Servosim sim("ids=1-3+4#1060,drop=0,blocked=3", true);
     ASSERT_FALSE(sim.device().empty());
-    ASSERT_TRUE(open_bus(sim.device(), 1)); // nobody at 1 Mbps: no reply
+    ASSERT_TRUE(open_bus(sim.device(), 1)); // no protocol 1.0 servo at 1 Mbps: no reply
     bus_read_word(1, 36);
+    bus_ping(2, 4, nullptr, nullptr); // the trace shows it, answered in time or not
     bus_change_baud(35);
     EXPECT_EQ(read_byte(2, 3), 2);
     bus_write_word(1, 30, 512);
@@ -93,6 +94,9 @@ TEST(Servosim, TraceDecodesPacketsAndReplies)
     const std::string expected[] = {
         "-> 1000000 bps  READ id 1  address 36  count 2  [FF FF 01 04 02 24 02 D2]\n"
         "   no servo listens at this speed and id\n",
+        "-> 1000000 bps  2.0 PING id 4  [FF FF FD 00 04 03 00 01 19 0A]\n"
+        "<- 2.0 id 4  err 0x00 (none)  data 24 04 2E  [FF FF FD 00 04 07 00 55 00 24 04 2E E0 "
+        "8F]\n",
         "-> 55555 bps  READ id 2  address 3  count 1  [FF FF 02 04 02 03 01 F3]\n"
         "<- id 2  err 0x00 (none)  data 02  [FF FF 02 03 00 02 F8]\n",
         "-> 55555 bps  WRITE id 1  address 30  values 00 02 (word 512)  [FF FF 01 05 03 1E 00 02 "
