@@ -313,9 +313,11 @@ TEST(SimTable, Protocol2Exchanges)
           {write(1, 64, 1, 1), ack(1, 0)},
           {read(1, 116, 4), status2(1, 0, le(166, 4)), 500}}},
         {"ping by model",
-         "ids=3#1060+4#350+5#29@1",
+         "ids=3#1060+4#350+5#29@1+6#1190",
          {{{0xFF, 0xFF, 0xFD, 0x00, 0x03, 0x03, 0x00, 0x01, 0x1A, 0xE6}, status2(3, 0, ping1060)},
+          // No alert: without volts= each supply lies within the model's own limits.
           {instruction2(4, P2_PING, {}), status2(4, 0, {0x5E, 0x01, 42})},
+          {instruction2(6, P2_PING, {}), status2(6, 0, {0xA6, 0x04, 46})},
           {instruction2(5, P2_PING, {}), {}}}}, // protocol 1.0 only
         {"rules of the table",
          "ids=1#1060",
