@@ -110,7 +110,10 @@ void SimChain::group_read(const sim::InstructionPacket& packet, long bps)
             if (servo.status_return_level() < 1)
                 continue;
             std::vector<std::uint8_t> data;
-            int error = servo.read(entry.address, entry.count, at_us, data);
+            // A protocol 1.0 reply's length byte holds at most 253 bytes and its length.
+            int error = packet.protocol == 1 && entry.count > 253
+                            ? ERRBIT_INSTRUCTION
+                            : servo.read(entry.address, entry.count, at_us, data);
             error |= servo.alarms(at_us);
             if (lost(entry.id, packet))
                 continue;
