@@ -19,9 +19,10 @@ enum { SIM_SPIN_US = 150 };
 SimChain* sim_chain_create(const char* options, char* err, int err_size);
 void sim_chain_destroy(SimChain* chain);
 
-/* Bytes the client put on the line at `bps` bits per second. Packets are parsed out of the
- * stream (a packet may arrive in pieces); every servo listening at that speed and
- * addressed acts on it and answers; replies are queued with the line faults applied and
+/* Bytes the client put on the line at `bps` bits per second. Packets of both protocols are
+ * parsed out of the stream (a packet may arrive in pieces); every servo of that protocol
+ * listening at that speed and addressed acts on it and answers (several in turn for a
+ * group read or a protocol 2.0 PING to every servo); replies are queued with the line faults applied and
  * colliding replies garbled. With timing=wire every queued byte carries the moment it is
  * due. With stall=ID a READ of that id never returns (a sleep loop). */
 void sim_chain_feed(SimChain* chain, const unsigned char* bytes, int count, long bps);
