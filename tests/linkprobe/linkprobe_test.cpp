@@ -71,17 +71,14 @@ TEST(Linkprobe, OneDeviceListsOpensConfiguresAndClosesAtTheEnd)
     EXPECT_EQ(run.log, log);
 }
 
+// Other arguments are ignored, as before: the probe runs.
 TEST(Linkprobe, HelpAndVersionMakeNoD2xxCall)
 {
-    const std::string help = "usage: linkprobe\nsee: man linkprobe\n";
-    for (const char* word : {"-h", "--help", "--version"}) {
+    for (const char* word : {"-h", "--help", "--version", "x"}) {
         ProbeRun run = run_probe("", word);
         EXPECT_EQ(run.status, 0);
-        EXPECT_EQ(run.out.find(word[2] == 'v' ? "linkprobe (kinetron) " : help), 0u) << run.out;
-        EXPECT_EQ(run.log, "") << word;
+        EXPECT_EQ(run.log.empty(), word[0] == '-') << word << ": " << run.out;
     }
-    // Any other argument is ignored: the probe runs.
-    EXPECT_NE(run_probe("", "x").log, "");
 }
 
 TEST(Linkprobe, NoDeviceStillTriesToOpenAndClosesNothing)
