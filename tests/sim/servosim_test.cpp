@@ -56,15 +56,14 @@ TEST(Servosim, LinkPointsAtTheSlaveUntilTerminated)
     EXPECT_EQ(read_byte(3, 3), 3);
     bus_close();
 
-    // A second server may not take over a link that the first still serves.
+    // A second server may not take over a link that the first still serves (had it, the
+    // first would leave the link behind below).
     harness::Process second;
     ASSERT_TRUE(second.start({harness::bin_path("servosim"), "ids=4", "--link", link}));
     EXPECT_EQ(second.wait_exit(), 2);
     EXPECT_EQ(second.stdout_text(), "");
     EXPECT_EQ(second.stderr_text().find('\n'), second.stderr_text().size() - 1)
         << "one line: " << second.stderr_text();
-    length = readlink(link.c_str(), target, sizeof target - 1);
-    EXPECT_EQ(std::string(target, static_cast<std::size_t>(length > 0 ? length : 0)), slave);
 
     sim.signal(SIGTERM);
     EXPECT_EQ(sim.wait_exit(), 0);
