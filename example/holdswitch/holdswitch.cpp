@@ -1,6 +1,6 @@
 /* holdswitch: switches the torque of one servo on or off, or, without arguments, switches
  * it off on every servo listening at baud number 35 or 1. Writes are repeated instead of
- * checked. */
+ * checked; a servo that answers none of the reads after them is reported. */
 #include <cstdio>
 
 #include "adapter.h"
