@@ -102,6 +102,14 @@ bool convert_frame_token(const char* token, int* value)
         if (magnitude <= static_cast<long long>(INT_MAX) + 1)
             magnitude = magnitude * 10 + (*p - '0');
     }
+    // A spreadsheet writes 512 as "512.0" or "512."; the fraction is cut off. Anything else
+    // after the digits is a typo ("5OO", "2x", "5e2") that must not pass for its first digits.
+    if (*p == '.') {
+        for (++p; *p >= '0' && *p <= '9';)
+            ++p;
+    }
+    if (*p != '\0')
+        return false;
     *value = clamp_to_int(negative ? -magnitude : magnitude);
     return true;
 }

@@ -114,8 +114,9 @@ std::FILE* create_frame_file(const char* fileName);
 // Splits text into tokens at runs of separators; returns the number of tokens stored
 // (at most maxTokens) and sets each to point into `text`, which it modifies.
 int split_frame_tokens(char* text, char** tokens, int maxTokens);
-// Converts a token: optional white space, optional sign, decimal digits; what follows the
-// digits is ignored; values beyond the int range saturate. False without digits.
+// Converts a token: optional white space, optional sign, decimal digits, then nothing or a
+// '.' and more digits (cut off); values beyond the int range saturate. False for any other
+// token: without digits, or with anything else after them ("5OO", "2x", "5e2").
 bool convert_frame_token(const char* token, int* value);
 
 // The speed a recording stores for a present speed reading: bits 0 to 9 hold the speed, bit

@@ -21,7 +21,8 @@ class BusError(Exception):
 
 
 class FrameFileError(Exception):
-    """A frame file that playback would refuse: empty, an unknown type line, or a bad id on
-    the ID line. The message is the text playback prints for it."""
+    """A frame file that playback would refuse: empty, an unknown type line, a bad id on
+    the ID line, or a blank line between frames. The message is the text playback prints
+    for it."""
 
     __module__ = "kinetron"
