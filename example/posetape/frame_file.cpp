@@ -417,12 +417,18 @@ bool frame_line_fits(const FrameHeader& header, const FrameLine& frame)
     return false;
 }
 
-std::FILE* create_frame_file(const char* fileName)
+std::FILE* open_frame_file_to_record(const char* fileName)
 {
-    std::FILE* file = std::fopen(fileName, "w");
-    if (file)
-        std::setvbuf(file, nullptr, _IOFBF, WRITE_BUFFER_SIZE);
-    return file;
+    // Opening to append tells whether the file can be written, and empties nothing.
+    return std::fopen(fileName, "a");
+}
+
+std::FILE* start_recorded_file(std::FILE* file, const char* fileName)
+{
+    std::FILE* emptied = std::freopen(fileName, "w", file);
+    if (emptied)
+        std::setvbuf(emptied, nullptr, _IOFBF, WRITE_BUFFER_SIZE);
+    return emptied;
 }
 
 void write_frame_header(std::FILE* file, const int* ids, int count)
