@@ -1,6 +1,7 @@
 // frameplot: the summary numbers, and an SVG that a browser and a renderer accept.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <fstream>
@@ -319,6 +320,25 @@ TEST(FrameplotTool, ReaderErrorsAndBadOutputEndWithStatusOne)
     r = harness::run({harness::bin_path("frameplot"), good, "-o", dir + "/no/such/dir/x.svg"});
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.output.find("ERROR: Couldn't write the plot to '" + dir + "/no/such/dir/x.svg'!\n"),
+              std::string::npos);
+
+    // The plot never replaces its frame file, however the output names it (another
+    // spelling, a link at the default name).
+    ASSERT_EQ(symlink(good.c_str(), (dir + "/good.svg").c_str()), 0);
+    for (std::vector<std::string> more :
+         {std::vector<std::string>{"-o", dir + "/./good.csv"}, {}}) {
+        more.insert(more.begin(), {harness::bin_path("frameplot"), good});
+        r = harness::run(more);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_NE(r.output.find("is the frame file itself; give -o"), std::string::npos)
+            << r.output;
+    }
+    EXPECT_EQ(read_file(good), "FILETYPE: AbsolutePositions\n1\n10 100\n");
+    // Where the default place beside the frame file cannot take the plot, -o is the way out.
+    ASSERT_EQ(mkdir((dir + "/busy.svg").c_str(), 0700), 0);
+    r = harness::run(
+        {harness::bin_path("frameplot"), write_file(dir, "busy.csv", read_file(good))});
+    EXPECT_NE(r.output.find("; give -o <out.svg> to write the plot elsewhere.\n"),
               std::string::npos);
 
     r = harness::run({harness::bin_path("frameplot")});
