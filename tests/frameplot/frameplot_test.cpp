@@ -322,24 +322,22 @@ TEST(FrameplotTool, ReaderErrorsAndBadOutputEndWithStatusOne)
     EXPECT_NE(r.output.find("ERROR: Couldn't write the plot to '" + dir + "/no/such/dir/x.svg'!\n"),
               std::string::npos);
 
-    // The plot never replaces its frame file, however the output names it (another
-    // spelling, a link at the default name).
+    // Never over its frame file (another spelling, a link at the default name); where the
+    // default place cannot take the plot, the error advises -o.
     ASSERT_EQ(symlink(good.c_str(), (dir + "/good.svg").c_str()), 0);
-    for (std::vector<std::string> more :
-         {std::vector<std::string>{"-o", dir + "/./good.csv"}, {}}) {
-        more.insert(more.begin(), {harness::bin_path("frameplot"), good});
-        r = harness::run(more);
+    ASSERT_EQ(mkdir((dir + "/busy.svg").c_str(), 0700), 0);
+    std::string busy = write_file(dir, "busy.csv", read_file(good));
+    for (auto args : {std::vector<std::string>{good, "-o", dir + "/./good.csv"}, {good}, {busy}}) {
+        args.insert(args.begin(), harness::bin_path("frameplot"));
+        r = harness::run(args);
         EXPECT_EQ(r.status, 1);
-        EXPECT_NE(r.output.find("is the frame file itself; give -o"), std::string::npos)
+        EXPECT_NE(r.output.find(args[1] == busy
+                                    ? "; give -o <out.svg> to write the plot elsewhere.\n"
+                                    : "is the frame file itself; give -o"),
+                  std::string::npos)
             << r.output;
     }
     EXPECT_EQ(read_file(good), "FILETYPE: AbsolutePositions\n1\n10 100\n");
-    // Where the default place beside the frame file cannot take the plot, -o is the way out.
-    ASSERT_EQ(mkdir((dir + "/busy.svg").c_str(), 0700), 0);
-    r = harness::run(
-        {harness::bin_path("frameplot"), write_file(dir, "busy.csv", read_file(good))});
-    EXPECT_NE(r.output.find("; give -o <out.svg> to write the plot elsewhere.\n"),
-              std::string::npos);
 
     r = harness::run({harness::bin_path("frameplot")});
     EXPECT_EQ(r.status, 1);

@@ -103,14 +103,13 @@ TEST(PosetapePlay, RefusedFilesEndWithStatusOne)
 
     // At a baud number where no servo of the file listens, nothing more is sent.
     harness::Process nobody;
-    std::string walk = write_file("walk.csv", RECORDED);
-    ASSERT_TRUE(nobody.start(posetape_args({"PLAY", walk, "0", "31", "7"}), {sim_env()}));
+    ASSERT_TRUE(nobody.start(
+        posetape_args({"PLAY", write_file("walk.csv", RECORDED), "0", "31", "7"}), {sim_env()}));
     EXPECT_EQ(nobody.wait_exit(20000), 1);
     std::string out = nobody.stdout_text();
     EXPECT_EQ(out.substr(out.find("Found")),
               "Found IDs: 1, 2, 3.\nReseting initial motor positions\n");
-    EXPECT_NE(nobody.stderr_text().find("no servo of '" + walk + "' answered at baud number 7"),
-              std::string::npos);
+    EXPECT_NE(nobody.stderr_text().find("' answered at baud number 7;"), std::string::npos);
 
     std::string missing = harness::temp_dir() + "/missing.csv";
     r = play({missing});
