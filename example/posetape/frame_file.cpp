@@ -3,6 +3,8 @@
 
 #include <climits>
 #include <cstring>
+#include <filesystem>
+#include <system_error>
 
 #include "arguments.h"
 #include "registers.h"
@@ -423,12 +425,27 @@ std::FILE* open_frame_file_to_record(const char* fileName)
     return std::fopen(fileName, "a");
 }
 
+namespace {
+
+// False for a file with nothing to empty (an empty file), and for a FIFO or a device: opened
+// a second time, it would wait for a reader again, or lose the one it had.
+bool needs_emptying(const char* fileName)
+{
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(fileName, error))
+        return static_cast<bool>(error);
+    return std::filesystem::file_size(fileName, error) != 0 || error;
+}
+
+} // namespace
+
 std::FILE* start_recorded_file(std::FILE* file, const char* fileName)
 {
-    std::FILE* emptied = std::freopen(fileName, "w", file);
-    if (emptied)
-        std::setvbuf(emptied, nullptr, _IOFBF, WRITE_BUFFER_SIZE);
-    return emptied;
+    if (needs_emptying(fileName))
+        file = std::freopen(fileName, "w", file);
+    if (file)
+        std::setvbuf(file, nullptr, _IOFBF, WRITE_BUFFER_SIZE);
+    return file;
 }
 
 void write_frame_header(std::FILE* file, const int* ids, int count)
