@@ -322,8 +322,7 @@ TEST(FrameplotTool, ReaderErrorsAndBadOutputEndWithStatusOne)
     EXPECT_NE(r.output.find("ERROR: Couldn't write the plot to '" + dir + "/no/such/dir/x.svg'!\n"),
               std::string::npos);
 
-    // Never over its frame file (another spelling, a link at the default name); where the
-    // default place cannot take the plot, -o is advised.
+    // Never over its frame file (another spelling, a link); a default place unwritable: -o.
     ASSERT_EQ(symlink(good.c_str(), (dir + "/good.svg").c_str()), 0);
     ASSERT_EQ(mkdir((dir + "/busy.svg").c_str(), 0700), 0);
     std::string busy = write_file(dir, "busy.csv", read_file(good));
