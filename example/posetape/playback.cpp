@@ -43,6 +43,7 @@ static void send_sync_write(int startAddress, const int* ids, const int* values,
     }
     bus_packet_set_length(3 * count + 4);
     bus_packet_transfer();
+    exit_if_line_gone();
 }
 
 // Sends the entries of the id list whose value lies from lo to hi; the others keep what
@@ -144,6 +145,7 @@ static int play(const RunSettings& settings, std::FILE* file)
     bool anyAnswered = header.idListSize == 0; // nobody to answer: plays as it always did
     for (int i = 0; i < header.idListSize; ++i) {
         startPositions[i] = read_word_retry(header.idList[i], ADDR_PRESENT_POSITION);
+        exit_if_line_gone();
         anyAnswered = anyAnswered || startPositions[i] != READ_FAILED;
     }
     if (!anyAnswered) {
