@@ -8,7 +8,8 @@
 
 namespace {
 
-const std::string USAGE = "usage: servoscan [all | <baudnum> ...]\n";
+const std::string USAGE = "usage: servoscan [all | <baudnum> ...] [--bps N ...] [--protocol 1|2]\n";
+const std::string HEADER = "baud     bps  id  prot  model  fw      deg  temp  volts\n";
 
 harness::Process& start(harness::Process& p, const std::vector<std::string>& args,
                         const std::string& device)
@@ -27,14 +28,14 @@ TEST(Servoscan, ListsEachServoAtItsOwnBaudNumberOnly)
     start(p, {"35", "1"}, "sim:ids=3@35+7@1");
     ASSERT_EQ(p.wait_exit(30000), 0) << p.stderr_text();
     std::string out = p.stdout_text();
-    std::regex expected("usage: servoscan \\[all \\| <baudnum> \\.\\.\\.\\]\n"
-                        "baud  35 \\(  55555 bps\\): 1 found\n"
+    ASSERT_EQ(out.rfind(USAGE, 0), 0u) << out;
+    std::regex expected("baud  35 \\(  55555 bps\\): 1 found\n"
                         "baud   1 \\(1000000 bps\\): 1 found\n"
-                        "baud     bps  id  model  fw   pos  temp  volts\n"
-                        "   1 1000000   7     12  24   512 +\\d+ +\\d+\\.\\d\n"
-                        "  35   55555   3     12  24   512 +\\d+ +\\d+\\.\\d\n"
+                        "baud     bps  id  prot  model  fw      deg  temp  volts\n"
+                        "   1 1000000   7   1.0     12  24    150.0 +\\d+ +\\d+\\.\\d\n"
+                        "  35   55555   3   1.0     12  24    150.0 +\\d+ +\\d+\\.\\d\n"
                         "Found 2 servos\\.\n");
-    EXPECT_TRUE(std::regex_match(out, expected)) << out;
+    EXPECT_TRUE(std::regex_match(out.substr(USAGE.size()), expected)) << out;
 }
 
 TEST(Servoscan, TwoServosSharingAnIdAtDifferentSpeedsAreBothListed)
@@ -54,9 +55,8 @@ TEST(Servoscan, EmptyBusBadArgumentsAndMissingAdapterEndWithStatusOne)
         harness::Process p;
         start(p, {"9"}, "sim");
         EXPECT_EQ(p.wait_exit(30000), 1);
-        EXPECT_EQ(p.stdout_text(), USAGE + "baud   9 ( 200000 bps): 0 found\n"
-                                           "baud     bps  id  model  fw   pos  temp  volts\n"
-                                           "Found 0 servos.\n");
+        EXPECT_EQ(p.stdout_text(),
+                  USAGE + "baud   9 ( 200000 bps): 0 found\n" + HEADER + "Found 0 servos.\n");
     }
     for (const char* bad : {"255", "-1", "all 3", "1 all", "3x", "1 two"}) {
         harness::Process p;
