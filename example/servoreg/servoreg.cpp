@@ -154,9 +154,10 @@ static void print_value(const kinetron_register* reg, long long raw)
 {
     char units[40];
     format_in_units(reg, raw, units, sizeof units);
-    bool has_unit = reg->unit != nullptr && reg->unit[0] != '\0';
-    std::printf("%s: %lld%s%s%s\n", reg->name, raw, has_unit ? " (" : "", has_unit ? units : "",
-                has_unit ? ")" : "");
+    if (reg->unit != nullptr && reg->unit[0] != '\0')
+        std::printf("%s: %lld (%s)\n", reg->name, raw, units);
+    else
+        std::printf("%s: %lld\n", reg->name, raw);
 }
 
 // The whole table, read in parts of consecutive registers; a part the servo will not give
@@ -567,8 +568,10 @@ static int watch(const char* id_list, int names_count, char** names)
         read_all(servos, data, good);
         unsigned now = GetTickCount();
         ++window_refreshes;
-        if (now - window_start >= 1000) {
+        // Over the last whole second; in the first second, over the time so far.
+        if (now - window_start >= 1000 || (window_start == start && now != start))
             rate = window_refreshes * 1000.0 / (now - window_start);
+        if (now - window_start >= 1000) {
             window_start = now;
             window_refreshes = 0;
         }
