@@ -22,6 +22,8 @@ static const char USAGE[] = "usage: servoreg [--bps N] [--protocol 1|2] <id> [<n
                             "[<name> ...]\n";
 static const int DEFAULT_BPS = 1000000;
 static const int ID_MAX_P2 = 252;
+// A reply lost to noise, or to a line that has just changed its speed, is no absent servo.
+static const int PING_TRIES = READ_TRIES_MAX;
 // A protocol 1.0 read takes at most 253 bytes; smaller parts keep every read well inside the
 // watchdog's window at the slowest rates.
 static const int TABLE_PART_BYTES = 64;
@@ -53,14 +55,16 @@ static bool find_servo(int id, Servo* servo)
             continue;
         if (protocol == 2 && id > ID_MAX_P2)
             continue;
-        int model = 0, firmware = 0;
-        if (bus_ping(protocol, id, &model, &firmware) == RESULT_SUCCESS) {
-            servo->protocol = protocol;
-            servo->model = model;
-            servo->firmware = firmware;
-            return true;
+        for (int tries = 0; tries < PING_TRIES; ++tries) {
+            int model = 0, firmware = 0;
+            if (bus_ping(protocol, id, &model, &firmware) == RESULT_SUCCESS) {
+                servo->protocol = protocol;
+                servo->model = model;
+                servo->firmware = firmware;
+                return true;
+            }
+            exit_if_line_gone();
         }
-        exit_if_line_gone();
     }
     return false;
 }
@@ -299,7 +303,7 @@ static int ping_after_move(const Servo& servo, int new_id, int new_bps)
     Sleep(10);
     int tries = 0;
     bool answers = false;
-    while (!answers && tries++ < 3) {
+    while (!answers && tries++ < PING_TRIES) {
         answers = bus_ping(servo.protocol, new_id, nullptr, nullptr) == RESULT_SUCCESS;
         exit_if_line_gone();
     }
