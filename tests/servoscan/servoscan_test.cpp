@@ -38,6 +38,32 @@ TEST(Servoscan, ListsEachServoAtItsOwnBaudNumberOnly)
     EXPECT_TRUE(std::regex_match(out.substr(USAGE.size()), expected)) << out;
 }
 
+TEST(Servoscan, BothProtocolsEachModelInUnitsAndASharedRateVisitedOnce)
+{
+    const std::string chain = "sim:ids=1@1+4-5#1060@3+7#350@3+8#29@250";
+    const std::string p1 = "   1 1000000   1   1.0     12  24    150.0    35   11.0\n";
+    const std::string p2 = "   3 1000000   4   2.0   1060  46    180.0    35   11.0\n"
+                           "   3 1000000   5   2.0   1060  46    180.0    35   11.0\n"
+                           "   3 1000000   7   2.0    350  42    150.0    35    7.5\n";
+    const struct {
+        std::vector<std::string> args;
+        std::string out;
+    } rows[] = {
+        {{"--bps", "2250000", "1", "1"},
+         "baud   1 (1000000 bps): 4 found\nbaud 250 (2250000 bps): 1 found\n" + HEADER +
+             " 250 2250000   8   1.0     29  41    180.0    35   11.0\n" + p1 + p2 +
+             "Found 5 servos.\n"},
+        {{"1", "--protocol", "2", "35"},
+         "baud   - (1000000 bps): 3 found\n" + HEADER + p2 + "Found 3 servos.\n"},
+    };
+    for (const auto& row : rows) {
+        harness::Process p;
+        start(p, row.args, chain);
+        EXPECT_EQ(p.wait_exit(30000), 0) << p.stderr_text();
+        EXPECT_EQ(p.stdout_text(), USAGE + row.out);
+    }
+}
+
 TEST(Servoscan, TwoServosSharingAnIdAtDifferentSpeedsAreBothListed)
 {
     harness::Process p;
@@ -58,7 +84,8 @@ TEST(Servoscan, EmptyBusBadArgumentsAndMissingAdapterEndWithStatusOne)
         EXPECT_EQ(p.stdout_text(),
                   USAGE + "baud   9 ( 200000 bps): 0 found\n" + HEADER + "Found 0 servos.\n");
     }
-    for (const char* bad : {"255", "-1", "all 3", "1 all", "3x", "1 two"}) {
+    for (const char* bad : {"255", "-1", "all 3", "1 all", "3x", "1 two", "--protocol 3",
+                            "--bps 12", "--protocol 1 --bps 57600", "--bps"}) {
         harness::Process p;
         std::vector<std::string> args;
         std::string text(bad);
