@@ -47,10 +47,13 @@ void format_in_units(const kinetron_register* reg, long long raw, char* text, in
         std::snprintf(text, size, "%lld", raw);
         return;
     }
-    double value = kinetron_to_units(reg, raw);
-    /* As many decimals as one step needs: 0.1 V shows one, 1 C none, 0.088 deg one. */
-    int decimals = reg->scale >= 1.0 || reg->scale <= 0.0 ? 0 : reg->scale >= 0.1 ? 1 : 2;
-    if (std::strcmp(reg->unit, "deg") == 0)
-        decimals = 1;
-    std::snprintf(text, size, "%.*f%s", decimals, value, reg->unit);
+    std::snprintf(text, size, "%.*f%s", unit_decimals(reg), kinetron_to_units(reg, raw), reg->unit);
+}
+
+int unit_decimals(const kinetron_register* reg)
+{
+    /* As many as one step needs: 0.1 V shows one, 1 C none, 0.088 deg one. */
+    if (reg->unit != nullptr && std::strcmp(reg->unit, "deg") == 0)
+        return 1;
+    return reg->scale >= 1.0 || reg->scale <= 0.0 ? 0 : reg->scale >= 0.1 ? 1 : 2;
 }

@@ -19,4 +19,7 @@ bool read_register_retry(int protocol, int id, const kinetron_register* reg, lon
  * for a register without a unit. At most size-1 characters. */
 void format_in_units(const kinetron_register* reg, long long raw, char* text, int size);
 
+/* How many decimals a value in the register's unit shows. */
+int unit_decimals(const kinetron_register* reg);
+
 #endif

@@ -492,7 +492,8 @@ static void print_refresh(const std::vector<Servo>& servos,
                 long long raw = kinetron_register_decode(
                     reg, data[k].data() + (reg->address - servos[k].address));
                 if (options.csv && reg->unit != nullptr && reg->unit[0] != '\0')
-                    std::snprintf(text, sizeof text, "%g", kinetron_to_units(reg, raw));
+                    std::snprintf(text, sizeof text, "%.*f", unit_decimals(reg),
+                                  kinetron_to_units(reg, raw));
                 else if (options.csv)
                     std::snprintf(text, sizeof text, "%lld", raw);
                 else
@@ -564,6 +565,7 @@ static int watch(const char* id_list, int names_count, char** names)
         data[k].assign(servos[k].count, 0);
     std::vector<bool> good(servos.size(), false);
     unsigned start = GetTickCount();
+    long refreshes = 0;
     unsigned last_draw = start - DRAW_EVERY_MS;
     unsigned window_start = start;
     int window_refreshes = 0;
@@ -571,6 +573,8 @@ static int watch(const char* id_list, int names_count, char** names)
     for (;;) {
         read_all(servos, data, good);
         unsigned now = GetTickCount();
+        if (refreshes++ == 0)
+            start = window_start = now; // the log's time counts from the first refresh
         ++window_refreshes;
         // Over the last whole second; in the first second, over the time so far.
         if (now - window_start >= 1000 || (window_start == start && now != start))
