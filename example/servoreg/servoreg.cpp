@@ -389,6 +389,11 @@ static int write_register(const Servo& servo, const char* name, const char* text
         return 1;
     }
     print_value(reg, now);
+    if (now != raw) {
+        // Taken, yet not kept: a torque switched on while an alarm holds the servo down.
+        std::printf("servo %d kept %lld, not the %lld written\n", servo.id, now, raw);
+        return 1;
+    }
     return 0;
 }
 
