@@ -138,8 +138,8 @@ TEST(Servoreg, WatchLogsOneCsvLineARefreshAndEndsOnQ)
     const std::string header = "time_ms,4_present_position_deg,5_present_position_deg,"
                                "6_present_position_deg\n";
     ASSERT_EQ(out.rfind(header, 0), 0u) << out; // no usage line before it
-    EXPECT_NE(out.find(",180,180,180\n", header.size()), std::string::npos) << out;
-    EXPECT_EQ(out.find_first_not_of("0123456789,\n", header.size()), std::string::npos) << out;
+    EXPECT_NE(out.find("\n0,180.0,180.0,180.0\n", header.size() - 1), std::string::npos) << out;
+    EXPECT_EQ(out.find_first_not_of("0123456789.,\n", header.size()), std::string::npos) << out;
     EXPECT_TRUE(s.terminal_restored());
 }
 
