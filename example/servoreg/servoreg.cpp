@@ -45,17 +45,17 @@ static int bps = DEFAULT_BPS;
 
 // ---- finding a servo ----------------------------------------------------------------
 
-// Pings the id with the protocol given, or with each protocol in turn; true when it
+// Pings the id with the protocol given, or with both by turns; true when it
 // answers (the servo then holds its protocol, model and firmware).
 static bool find_servo(int id, Servo* servo)
 {
     servo->id = id;
-    for (int protocol = 2; protocol >= 1; --protocol) {
-        if (options.protocol != 0 && options.protocol != protocol)
-            continue;
-        if (protocol == 2 && id > ID_MAX_P2)
-            continue;
-        for (int tries = 0; tries < PING_TRIES; ++tries) {
+    for (int tries = 0; tries < PING_TRIES; ++tries) {
+        for (int protocol = 2; protocol >= 1; --protocol) {
+            if (options.protocol != 0 && options.protocol != protocol)
+                continue;
+            if (protocol == 2 && id > ID_MAX_P2)
+                continue;
             int model = 0, firmware = 0;
             if (bus_ping(protocol, id, &model, &firmware) == RESULT_SUCCESS) {
                 servo->protocol = protocol;
