@@ -17,16 +17,13 @@ const kinetron_register* model_register_named(int model, const char* const* name
     return nullptr;
 }
 
-bool read_register_retry(int protocol, int id, const kinetron_register* reg, long long* raw)
+bool read_bytes_retry(int protocol, int id, int address, int count, unsigned char* out)
 {
-    if (reg == nullptr)
-        return false;
-    unsigned char bytes[4] = {0, 0, 0, 0};
     read_busy = true;
     int code = RESULT_SENT;
     int tries = 0;
     while (code != RESULT_SUCCESS && tries < READ_TRIES_MAX) {
-        code = bus_read(protocol, id, reg->address, reg->size, bytes);
+        code = bus_read(protocol, id, address, count, out);
         ++tries;
         /* A gone line stays gone: no use trying ten times. */
         if (code == RESULT_TX_FAIL || code == RESULT_RX_FAIL)
@@ -35,7 +32,13 @@ bool read_register_retry(int protocol, int id, const kinetron_register* reg, lon
     last_attempts = tries;
     read_busy = false;
     reads_done.fetch_add(1);
-    if (code != RESULT_SUCCESS)
+    return code == RESULT_SUCCESS;
+}
+
+bool read_register_retry(int protocol, int id, const kinetron_register* reg, long long* raw)
+{
+    unsigned char bytes[4] = {0, 0, 0, 0};
+    if (reg == nullptr || !read_bytes_retry(protocol, id, reg->address, reg->size, bytes))
         return false;
     *raw = kinetron_register_decode(reg, bytes);
     return true;

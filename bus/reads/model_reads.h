@@ -10,6 +10,9 @@
  * NULL when the model has none of them. */
 const kinetron_register* model_register_named(int model, const char* const* names);
 
+/* Reads count bytes from address up to ten times until a good reply, in one exchange each,
+ * under the watchdog's eye (read_busy); true when one came. */
+bool read_bytes_retry(int protocol, int id, int address, int count, unsigned char* out);
 /* Reads the register up to ten times until a good reply, in one exchange each, under the
  * watchdog's eye (read_busy); true with the decoded raw value in *raw. The last exchange's
  * result code stays in bus_result(), the servo's error byte in kinetron_last_status(). */

@@ -146,6 +146,15 @@ static bool parse_arguments(int argc, char** argv)
     return true;
 }
 
+static bool ping_p1(int id)
+{
+    bus_packet_set_id(id);
+    bus_packet_set_instruction(INST_PING);
+    bus_packet_set_length(2);
+    bus_packet_transfer();
+    return bus_result() == RESULT_SUCCESS;
+}
+
 // The rate the servo's own baud register names; 0 when it cannot be read.
 static int own_bps(FoundServo& servo)
 {
@@ -218,9 +227,12 @@ static int scan_stop(const ScanStop& stop)
         stopped = esc_among_waiting_keys() != 0;
     }
     for (int id = 0; stop.p1 && !stopped && id <= ID_HIGHEST_SERVO; ++id) {
-        int model = 0, firmware = 0;
-        if (bus_ping(1, id, &model, &firmware) == RESULT_SUCCESS)
-            listed += take_servo(stop.bps, 1, id, model, firmware) ? 1 : 0;
+        // One try of the PING, as always; what identifies a servo that answers is read with
+        // retry, so that one lost reply does not lose the servo.
+        unsigned char identity[3];
+        if (ping_p1(id) && read_bytes_retry(1, id, ADDR_MODEL_NUMBER, 3, identity))
+            listed +=
+                take_servo(stop.bps, 1, id, identity[0] | identity[1] << 8, identity[2]) ? 1 : 0;
         exit_if_line_gone();
         if (esc_among_waiting_keys())
             stopped = true;
