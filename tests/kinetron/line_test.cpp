@@ -509,3 +509,23 @@ TEST_F(BusLine, GroupReadsKeepEveryServoThatAnswered)
         EXPECT_EQ(got, row.data) << row.what;
     }
 }
+
+TEST_F(BusLine, PingToAllEndsOnceTheLineIsQuiet)
+{
+    // Three servos answer, out of id order; room for 253 replies would take seconds at this
+    // speed, the quiet after the last one a few tens of milliseconds.
+    peer.start([](const Bytes&) {
+        return status_packet2(9, 0, {0x24, 0x04, 46}) + status_packet2(2, 0, {0x0C, 0x00, 24}) +
+               status_packet2(5, 0x80, {0x24, 0x04, 46});
+    });
+    int ids[2], models[2], firmwares[2];
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(bus_ping_all(ids, models, firmwares, 2), 3);
+    EXPECT_LT(elapsed_ms(start), 500.0);
+    EXPECT_EQ(bus_result(), RESULT_SUCCESS);
+    EXPECT_EQ(std::vector<int>(ids, ids + 2), (std::vector<int>{2, 5}));
+    EXPECT_EQ(std::vector<int>(models, models + 2), (std::vector<int>{12, 1060}));
+    EXPECT_EQ(std::vector<int>(firmwares, firmwares + 2), (std::vector<int>{24, 46}));
+    EXPECT_EQ(peer.wait_heard(1)[0].packet,
+              (Bytes{0xFF, 0xFF, 0xFD, 0x00, 0xFE, 0x03, 0x00, 0x01, 0x31, 0x42}));
+}
