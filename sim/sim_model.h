@@ -61,6 +61,11 @@ struct ServoModel {
     int load_max() const { return kind == TableKind::Steps4096Protocol2 ? 1000 : 1023; }
 
     const RegisterInfo* register_at(int address) const;
+    // Indexes `registers` by address; called once they are all in.
+    void index_registers();
+
+private:
+    std::vector<int> owner_; // per address: the index of the register holding it, or -1
 };
 
 // The model's description, built once; NULL for a model number the kit does not know.

@@ -162,3 +162,21 @@ TEST(SimTiming, InstantTimingHasEverythingDueAtOnce)
     sim_chain_discard(chain.raw());
     EXPECT_EQ(sim_chain_next_due_us(chain.raw()), -1);
 }
+
+// In a group read each servo starts its return delay after the packet before it ends.
+TEST(SimTiming, GroupReadRepliesFollowEachOtherAfterTheirReturnDelays)
+{
+    for (int delay : {0, 250})
+        for (int instruction : {0x82, 0x8A}) { // SYNC_READ: 3 packets; FAST_SYNC_READ: one
+            Chain chain("timing=wire,ids=1-3#1060,delay=" + std::to_string(delay));
+            chain.advance_ms(1000);
+            const long long sent = chain.now_us();
+            const Bytes packet =
+                instruction2(254, instruction, le(132, 2) + le(4, 2) + Bytes{1, 2, 3});
+            const Bytes reply = chain.send(packet, BPS_1);
+            ASSERT_EQ(reply.size(), instruction == 0x82 ? 45u : 32u);
+            const double expected = (packet.size() + reply.size()) * 10.0 + 3 * 2 * delay;
+            EXPECT_NEAR(static_cast<double>(chain.now_us() - sent), expected, 3.0)
+                << "delay " << delay << " instruction " << instruction;
+        }
+}

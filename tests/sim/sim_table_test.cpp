@@ -386,3 +386,21 @@ TEST(SimTable, Protocol2Exchanges)
         }
     }
 }
+
+TEST(SimTable, TraceNamesProtocol2Packets)
+{
+    Chain chain("ids=1-2#1060,trace");
+    testing::internal::CaptureStderr();
+    chain.send(instruction2(254, 0x82, le(132, 2) + le(4, 2) + Bytes{2, 1}), BPS_1);
+    chain.send(instruction2(254, 0x9A, Bytes{1} + le(146, 2) + le(1, 2)), BPS_1);
+    chain.send(instruction2(2, 6, {0x01}), BPS_1);
+    const std::string trace = testing::internal::GetCapturedStderr();
+    for (const char* line : {
+             "2.0 SYNC_READ id 254 (broadcast)  address 132  count 4  ids 2 1  [",
+             "<- 2.0 id 2  err 0x00 (none)  data 00 08 00 00  [FF FF FD 00 02 08 00 55 00 00 08",
+             "2.0 FAST_BULK_READ id 254 (broadcast)  id 1 address 146 count 1  [",
+             "<- 2.0 combined reply, part of id 1  err 0x00 (none)  data 23  [FF FF FD 00 FE",
+             "2.0 FACTORY_RESET id 2  option 0x01  [",
+         })
+        EXPECT_NE(trace.find(line), std::string::npos) << line << "\nin:\n" << trace;
+}
