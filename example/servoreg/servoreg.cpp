@@ -29,6 +29,7 @@ static const int PING_TRIES = READ_TRIES_MAX;
 static const int TABLE_PART_BYTES = 64;
 // The live table is drawn at most this often; the reads go on between.
 static const unsigned DRAW_EVERY_MS = 100;
+static const int KEYS_A_REFRESH = 16;
 
 struct Servo {
     int id;
@@ -429,6 +430,18 @@ static bool parse_ids(const char* text, std::vector<int>* ids)
     return !ids->empty();
 }
 
+// exit_if_line_gone for the live row: the row is ended first, so that the line saying why
+// stands on a row of its own.
+static void end_if_line_gone()
+{
+    int code = bus_result();
+    if (!options.csv && (code == RESULT_TX_FAIL || code == RESULT_RX_FAIL)) {
+        std::printf("\n");
+        std::fflush(stdout);
+    }
+    exit_if_line_gone();
+}
+
 // One refresh of every watched servo's span: one group read per protocol where the models
 // have one, a read per servo otherwise. data[k] gets servo k's span; good[k] whether it came.
 static void read_all(std::vector<Servo>& servos, std::vector<std::vector<unsigned char>>& data,
@@ -447,7 +460,7 @@ static void read_all(std::vector<Servo>& servos, std::vector<std::vector<unsigne
                                                                            KINETRON_BULK_READ_1);
             if (!grouped) {
                 good[k] = bus_read(1, s.id, s.address, s.count, data[k].data()) == RESULT_SUCCESS;
-                exit_if_line_gone();
+                end_if_line_gone();
                 continue;
             }
             const char* t = kinetron_model_table(s.model);
@@ -470,7 +483,7 @@ static void read_all(std::vector<Servo>& servos, std::vector<std::vector<unsigne
         else
             bus_bulk_read(protocol, 0, n, ids.data(), addresses.data(), counts.data(), out.data(),
                           results.data(), nullptr);
-        exit_if_line_gone();
+        end_if_line_gone();
         int offset = 0;
         for (int j = 0; j < n; ++j) {
             int k = which[j];
@@ -593,7 +606,9 @@ static int watch(const char* id_list, int names_count, char** names)
             last_draw = now;
         }
         bool end = false;
-        while (!end && _kbhit() > 0) {
+        // Keys typed since the last refresh; a bounded number, so that a stream of them
+        // (a file on standard input) cannot stall the reads.
+        for (int keys = 0; !end && keys < KEYS_A_REFRESH && _kbhit() > 0; ++keys) {
             int key = _getch() & 0xFF;
             end = key == KEY_ESC || key == 'q' || key == 'Q';
         }
