@@ -46,14 +46,16 @@ static int bps = DEFAULT_BPS;
 
 // ---- finding a servo ----------------------------------------------------------------
 
-// Pings the id with the protocol given, or with both by turns; true when it
-// answers (the servo then holds its protocol, model and firmware).
-static bool find_servo(int id, Servo* servo)
+// Pings the id with the protocol given (only, or --protocol, or else both by turns); true
+// when it answers (the servo then holds its protocol, model and firmware).
+static bool find_servo(int id, Servo* servo, int only = 0)
 {
+    if (only == 0)
+        only = options.protocol;
     servo->id = id;
     for (int tries = 0; tries < PING_TRIES; ++tries) {
         for (int protocol = 2; protocol >= 1; --protocol) {
-            if (options.protocol != 0 && options.protocol != protocol)
+            if (only != 0 && only != protocol)
                 continue;
             if (protocol == 2 && id > ID_MAX_P2)
                 continue;
@@ -365,7 +367,8 @@ static int write_register(const Servo& servo, const char* name, const char* text
     }
     if (moves_id && raw != servo.id) {
         Servo other;
-        if (find_servo(static_cast<int>(raw), &other)) {
+        // Only a servo of the same protocol would answer the same packets.
+        if (find_servo(static_cast<int>(raw), &other, servo.protocol)) {
             std::printf("refused: id %lld is taken by another servo\n", raw);
             return 1;
         }
