@@ -535,14 +535,8 @@ static void print_refresh(const std::vector<Servo>& servos,
     std::fflush(stdout);
 }
 
-static int watch(const char* id_list, int names_count, char** names)
+static int watch(const std::vector<int>& ids, int names_count, char** names)
 {
-    std::vector<int> ids;
-    if (!parse_ids(id_list, &ids)) {
-        std::fprintf(stderr, "servoreg: bad id list '%s' (ids 0..253 such as 1-6,9)\n", id_list);
-        std::printf("bad args!\n");
-        return 1;
-    }
     const char* default_name = "present_position";
     std::vector<Servo> servos(ids.size());
     for (std::size_t k = 0; k < ids.size(); ++k) {
@@ -625,6 +619,39 @@ static int watch(const char* id_list, int names_count, char** names)
 
 // ---- the command line ----------------------------------------------------------------
 
+// What the words after the options ask for; false after one line on standard error naming
+// what is wrong. *id for one servo, *ids for watch.
+static bool check_arguments(int argc, char** argv, bool watching, int* id, std::vector<int>* ids)
+{
+    if (watching) {
+        if (argc < 3) {
+            std::fprintf(stderr, "servoreg: watch wants the ids to watch, such as 1-6,9\n");
+            return false;
+        }
+        if (!parse_ids(argv[2], ids)) {
+            std::fprintf(stderr, "servoreg: bad id list '%s' (ids 0..253, such as 1-6,9)\n",
+                         argv[2]);
+            return false;
+        }
+        return true;
+    }
+    if (options.csv) {
+        std::fprintf(stderr, "servoreg: --csv goes with watch\n");
+        return false;
+    }
+    if (argc < 2 || argc > 4) {
+        std::fprintf(stderr, "servoreg: %s\n",
+                     argc < 2 ? "which servo? give its id" : "too many words after the value");
+        return false;
+    }
+    *id = arg_to_int(argv[1]);
+    if (!arg_is_number(argv[1]) || !in_range(*id, 0, ID_HIGHEST_SERVO)) {
+        std::fprintf(stderr, "servoreg: the id is a number 0..253, not '%s'\n", argv[1]);
+        return false;
+    }
+    return true;
+}
+
 int main(int argc, char** argv)
 {
     bool options_good = take_model_options(&argc, argv, TAKES_BPS | TAKES_PROTOCOL | TAKES_CSV,
@@ -634,34 +661,27 @@ int main(int argc, char** argv)
     bool watching = argc >= 2 && std::strcmp(argv[1], "watch") == 0;
     if (!(options_good && watching && options.csv))
         std::printf("%s", USAGE);
-    if (!options_good)
-        return std::printf("bad args!\n"), 1;
+    int id = -1;
+    std::vector<int> ids;
+    if (!options_good || !check_arguments(argc, argv, watching, &id, &ids)) {
+        std::printf("bad args!\n");
+        return 1;
+    }
     if (options.bps_count > 0)
         bps = options.bps[0];
-    int id = -1;
-    if (watching) {
-        if (argc < 3)
-            return std::printf("bad args!\n"), 1;
-    } else {
-        if (options.csv)
-            std::fprintf(stderr, "servoreg: --csv goes with watch\n");
-        id = arg_to_int(argc >= 2 ? argv[1] : "");
-        if (options.csv || argc < 2 || argc > 4 || !arg_is_number(argv[1]) ||
-            !in_range(id, 0, ID_HIGHEST_SERVO))
-            return std::printf("bad args!\n"), 1;
-    }
     if (!bus_open()) {
         std::printf("Failed to open USB2Kinetron!\n");
         return 1;
     }
-    if (!bus_set_bps(bps)) {
+    if (!bus_set_bps(bps)) { // the library said why
         bus_close();
-        return std::printf("bad args!\n"), 1;
+        std::printf("bad args!\n");
+        return 1;
     }
     _beginthread(watchdog_thread, 0, NULL);
     int status = 0;
     if (watching) {
-        status = watch(argv[2], argc - 3, argv + 3);
+        status = watch(ids, argc - 3, argv + 3);
     } else {
         Servo servo;
         if (!find_known_servo(id, &servo)) {

@@ -117,6 +117,7 @@ TEST(Servoreg, BadArgumentsAreRefusedBeforeTheAdapterOpens)
                                                {"254"},
                                                {"1", "id", "2", "3"},
                                                {"watch"},
+                                               {"watch", "1-x"},
                                                {"1", "--csv"},
                                                {"--bps", "fast", "1"},
                                                {"--protocol", "3", "1"}}) {
