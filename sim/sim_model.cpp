@@ -1,6 +1,7 @@
 #include "sim_model.h"
 
 #include <cstring>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -90,6 +91,7 @@ void place_registers(ServoModel& m)
         m.torque_enable = 64, m.goal_position = 116, m.goal_size = 4;
         m.moving_speed = 112; // profile velocity
         m.torque_limit = -1, m.operating_mode = 11, m.velocity_limit = 44;
+        m.drive_mode = 10, m.secondary_id = 12;
         m.present_position = 132, m.present_speed = 128, m.present_load = 126;
         m.present_voltage = 144, m.present_temperature = 146, m.moving = 122;
         m.ram_start = 64;

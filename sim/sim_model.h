@@ -43,6 +43,7 @@ struct ServoModel {
     int shutdown = 18, hardware_error = -1, lock = 47, registered = 44;
     int torque_enable = 24, goal_position = 30, goal_size = 2, moving_speed = 32;
     int torque_limit = 34, operating_mode = -1, velocity_limit = -1;
+    int drive_mode = -1, secondary_id = -1;
     int present_position = 36, present_speed = 38, present_load = 40, present_voltage = 42;
     int present_temperature = 43, moving = 46;
     int ram_start = 24; // the first address of the RAM area
