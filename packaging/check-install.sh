@@ -40,7 +40,7 @@ with kinetron.Bus("sim") as bus:
 }
 
 programs="posetape jointwatch swingtest regbyte regword holdswitch linkspeed factoryclear
-          linkprobe servoscan frameplot servocheck servosim"
+          linkprobe servoscan frameplot servocheck servoreg servosim"
 failures=0
 pass() { echo "ok      $*"; }
 fail() { echo "FAILED  $*"; failures=$((failures + 1)); }
@@ -78,11 +78,12 @@ done
 ls "$libdir"/libkinetron.so* >/dev/null 2>&1 || ls "$libdir"/libkinetron.*dylib >/dev/null 2>&1 ||
     fail "libkinetron is not in $libdir"
 ls "$prefix"/share/kinetron/samples/*.csv >/dev/null 2>&1 || fail "no sample frame file installed"
+[ -f "$prefix/share/kinetron/models/models.txt" ] || fail "the model table (share/kinetron/models/) is not installed"
 [ -e "$prefix/lib/d2xx-fake" ] && fail "the fake D2XX backend was installed"
 if leftovers=$(grep -rlF -e "$staged" -e "$build" "$prefix" --include='*.cmake' --include='*.pc'); then
     fail "absolute build or install paths in: $leftovers"
 fi
-pass "installed tree: programs, manual pages, library, headers, package files, samples, udev rule"
+pass "installed tree: programs, manual pages, library, headers, package files, samples, model table, udev rule"
 
 if command -v readelf >/dev/null; then
     bad_runpath=""
@@ -126,6 +127,27 @@ if flags=$(pkg-config --cflags --libs kinetron) &&
     else fail "example built with pkg-config printed '$got', expected '$expected'"; fi
 else
     fail "example does not build with pkg-config"
+fi
+# A mixed chain, protocol 1.0 and 2.0, through servosim's pseudo-terminal: ping, positions by
+# register name, one SYNC_READ, a move with torque on, the id refused while torque is on.
+if quietly ${CC:-cc} -std=c99 -Wall -Wextra -pedantic -Werror \
+        "$source_dir/packaging/example/every_model.c" $flags -o "$work/every_model"; then
+    device=sim:ids=1-3+4-6#1060
+    if [ -x "$prefix/bin/servosim" ]; then
+        "$prefix/bin/servosim" ids=1-3+4-6#1060 > "$work/servosim.out" 2>/dev/null &
+        servosim_pid=$!
+        for _ in $(seq 100); do [ -s "$work/servosim.out" ] && break; sleep 0.1; done
+        device=$(head -n 1 "$work/servosim.out")
+    fi
+    got=$(LD_LIBRARY_PATH="$libdir" KINETRON_DEVICE="$device" "$work/every_model" 1 3 4 6 2>&1)
+    [ -n "${servosim_pid:-}" ] && kill "$servosim_pid" 2>/dev/null
+    if printf '%s\n' "$got" | grep -q "^servo 6: protocol 2 model 1060 present_position" &&
+       printf '%s\n' "$got" | grep -q "^one SYNC_READ: 4:[0-9]* 5:[0-9]* 6:[0-9]*$" &&
+       printf '%s\n' "$got" | grep -q "^servo 5: writing its id with torque on: error number 7 (access error)$"; then
+        pass "every_model.c built with pkg-config runs on $device"
+    else fail "every_model.c on $device printed: $got"; fi
+else
+    fail "every_model.c does not build with pkg-config"
 fi
 unset PKG_CONFIG_PATH
 
@@ -194,7 +216,7 @@ elif quietly cpack --config "$build/CPackConfig.cmake" -B "$work/packages" -G "D
         for pattern in 'usr/lib/\(.*/\)\{0,1\}libkinetron\.so.*' 'usr/include/kinetron/kinetron\.h' \
                        'usr/include/kinetron/registers\.h' 'usr/lib/.*cmake/kinetron/kinetronConfig\.cmake' \
                        'usr/lib/.*pkgconfig/kinetron\.pc' 'usr/share/kinetron/samples/.*\.csv' \
-                       'usr/share/kinetron/99-kinetron\.rules' 'usr/lib/python3/dist-packages/kinetron/__init__\.py' \
+                       'usr/share/kinetron/99-kinetron\.rules' 'usr/share/kinetron/models/models\.txt' 'usr/lib/python3/dist-packages/kinetron/__init__\.py' \
                        'usr/lib/python3/dist-packages/kinetron/_install\.py'; do
             grep -q "^$pattern\$" "$work/deb.list" || missing="$missing $pattern"
         done

@@ -12,6 +12,9 @@
 #if defined(_WIN32)
 #if defined(KINETRON_BUILDING_LIBRARY)
 #define KINETRON_API __declspec(dllexport)
+#elif defined(KINETRON_STATIC)
+/* A program that links the library's parts statically (the simulator: the model table). */
+#define KINETRON_API
 #else
 #define KINETRON_API __declspec(dllimport)
 #endif
@@ -91,8 +94,9 @@ KINETRON_API int bus_set_bps(int bits_per_second);
 KINETRON_API int bus_bps(void);
 
 /* PING id: on a good reply *model and *firmware (either may be NULL) hold the servo's model
- * number and firmware version. Protocol 2.0 carries them in the reply; protocol 1.0 reads
- * them from the control table (address 0, 3 bytes) after the PING. */
+ * number and firmware version, otherwise -1. Protocol 2.0 carries them in the reply; protocol
+ * 1.0 reads them from the control table (address 0, 3 bytes) after the PING, and a failed
+ * read gives its code. */
 KINETRON_API int bus_ping(int protocol, int id, int* model, int* firmware);
 /* Protocol 2.0 PING to every servo: each answers. Up to max replies are stored in ascending
  * id order (ids, models, firmwares; any array may be NULL); returns how many servos answered
@@ -104,8 +108,7 @@ KINETRON_API int bus_ping_all(int* ids, int* models, int* firmwares, int max);
  * address 0..65535, count 1..1000) into out. */
 KINETRON_API int bus_read(int protocol, int id, int address, int count, unsigned char* out);
 /* WRITE count data bytes from address (protocol 1.0: 1..252; protocol 2.0: 1..1000). */
-KINETRON_API int bus_write(int protocol, int id, int address, int count,
-                           const unsigned char* data);
+KINETRON_API int bus_write(int protocol, int id, int address, int count, const unsigned char* data);
 
 /* SYNC_WRITE of count bytes from address to n servos: data holds count bytes for ids[0],
  * then count bytes for ids[1], ... Broadcast, no reply (code 0). */
@@ -127,9 +130,8 @@ KINETRON_API int bus_sync_read(int fast, int n, const int* ids, int address, int
                                unsigned char* out, int* results, int* errors);
 /* BULK_READ: protocol 2.0 (fast 1: FAST_BULK_READ) or protocol 1.0 (fast must be 0; the
  * 4096-step models answer it). An id at most once. */
-KINETRON_API int bus_bulk_read(int protocol, int fast, int n, const int* ids,
-                               const int* addresses, const int* counts, unsigned char* out,
-                               int* results, int* errors);
+KINETRON_API int bus_bulk_read(int protocol, int fast, int n, const int* ids, const int* addresses,
+                               const int* counts, unsigned char* out, int* results, int* errors);
 
 /* Protocol 2.0 REBOOT: the servo answers, then restarts (the only way back from an alarm
  * shutdown). */
@@ -149,17 +151,17 @@ enum {
 
 /* One register of a model's control table. */
 typedef struct kinetron_register {
-    const char* name;   /* lower_snake_case: "present_position" */
-    int address;        /* first byte */
-    int size;           /* 1, 2 or 4 bytes */
-    int writable;       /* 0 read only, 1 read and write */
-    int eeprom;         /* 1 in the EEPROM area */
-    long long low;      /* raw range for a write (for read-only registers: what it reads) */
+    const char* name; /* lower_snake_case: "present_position" */
+    int address;      /* first byte */
+    int size;         /* 1, 2 or 4 bytes */
+    int writable;     /* 0 read only, 1 read and write */
+    int eeprom;       /* 1 in the EEPROM area */
+    long long low;    /* raw range for a write (for read-only registers: what it reads) */
     long long high;
-    int signedness;     /* KINETRON_UNSIGNED, KINETRON_SIGNED or KINETRON_DIRECTION_BIT */
-    const char* unit;   /* "deg", "rpm", "V", "C", "%", "mA", "ms", "us" or "" (raw only) */
-    double scale;       /* one raw step in unit: 360/4096 deg, 0.229 rpm, 0.1 V, ... */
-    long long factory;  /* the model's factory value; -1 where it has none */
+    int signedness;    /* KINETRON_UNSIGNED, KINETRON_SIGNED or KINETRON_DIRECTION_BIT */
+    const char* unit;  /* "deg", "rpm", "V", "C", "%", "mA", "ms", "us" or "" (raw only) */
+    double scale;      /* one raw step in unit: 360/4096 deg, 0.229 rpm, 0.1 V, ... */
+    long long factory; /* the model's factory value; -1 where it has none */
 } kinetron_register;
 
 /* The model's protocol (1 or 2), or 0 for a model number the table does not know. */
@@ -189,7 +191,9 @@ KINETRON_API int kinetron_model_has_instruction(int model, int firmware, int whi
 /* The count-th model number the table knows (0..), for listing; 0 past the end. */
 KINETRON_API int kinetron_model_at(int index);
 
-/* A register's raw bytes (size of them, little-endian) as a number, by its signedness. */
+/* A register's raw bytes (size of them, little-endian) as a number, by its signedness: a
+ * signed register's two's complement read as negative, a direction-bit register as stored
+ * (0..2047; kinetron_to_units applies the direction). */
 KINETRON_API long long kinetron_register_decode(const kinetron_register* reg,
                                                 const unsigned char* bytes);
 /* A number as the register's raw bytes (size of them). */

@@ -8,8 +8,13 @@ import weakref
 
 from . import _library
 from .errors import BusError
+from .every_model import EveryModel, _protocol
 from .registers import (
     BAUDNUM_MAX,
+    ERRBIT_ANGLE,
+    ERRBIT_CHECKSUM,
+    ERRBIT_INSTRUCTION,
+    ERRBIT_RANGE,
     ID_BROADCAST,
     ID_HIGHEST_SERVO,
     INST_PING,
@@ -19,6 +24,7 @@ from .registers import (
     READ_BLOCK_MAX,
     WRITE_BLOCK_MAX,
     Result,
+    alarm_names,
     result_name,
     result_text,
 )
@@ -28,6 +34,9 @@ _lib = _library.lib
 # The library holds one line, one packet under construction and one result code for the
 # whole process, and lets one thread in at a time: every call goes through this lock.
 _lock = threading.RLock()
+# Error bits of a reply with which a servo refuses a write: the value changed nothing. The
+# others (voltage, overheat, overload) are alarms that stand whatever was written.
+_REFUSED_BITS = ERRBIT_ANGLE | ERRBIT_RANGE | ERRBIT_CHECKSUM | ERRBIT_INSTRUCTION
 _open_bus = None  # weak reference to the Bus that holds the line
 
 
@@ -47,7 +56,7 @@ def _close_line():
         _lib.bus_close()
 
 
-class Bus:
+class Bus(EveryModel):
     """The servo bus: the line that ``device`` names, open until :meth:`close`.
 
     ``device`` takes the values of the variable KINETRON_DEVICE: a serial port
@@ -62,10 +71,15 @@ class Bus:
     (the library prints nothing). Every method may be called from any thread; the calls take
     turns.
 
+    ``bps`` opens the line at that many bits per second instead (protocol 2.0 servos:
+    their baud-rate register's rate; factory-new ones listen at 57600).
+
     ``device`` (attribute): the device as it was chosen ("" for the adapter search).
     """
 
-    def __init__(self, device=None, baudnum=35):
+    _lock = _lock
+
+    def __init__(self, device=None, baudnum=35, bps=None):
         global _open_bus
         if device is None:
             device = os.environ.get("KINETRON_DEVICE")
@@ -83,12 +97,17 @@ class Bus:
                 raise BusError(
                     _library.last_error() or f"cannot open {device or 'the USB serial adapter'}"
                 )
-            _lib.bus_change_baud(baudnum)
+            if bps is None:
+                _lib.bus_change_baud(baudnum)
+            elif not _lib.bus_set_bps(int(bps)):
+                _lib.bus_close()
+                raise BusError(_library.last_error() or f"the line refuses {bps} bps")
             reason = _library.last_error()
             if reason:
                 _lib.bus_close()
                 raise BusError(reason)
             self._open = True
+            self._learnt = {}  # (protocol, id): (model, firmware), learnt by PING
             self.device = device or ""
             _open_bus = weakref.ref(self)
             # A bus dropped without close() still gives its line back.
@@ -199,9 +218,22 @@ class Bus:
         self._read(read, id, address, tries, f"{count}-byte")
         return bytes(buffer)
 
+    def _check_reply(self, id, address, what):
+        """Raises BusError when the reply to the write just made refuses it; called under
+        the lock. No reply (broadcast, or a servo that answers reads only) says nothing."""
+        status = _lib.kinetron_last_status()
+        if _lib.bus_result() == Result.SUCCESS and status > 0 and status & _REFUSED_BITS:
+            raise BusError(
+                f"{what} write at address {address} of id {id} refused by the servo: "
+                f"{', '.join(alarm_names(status))} (error byte 0x{status:02X})",
+                status=status,
+            )
+
     def write_block(self, id, address, data):
         """Writes ``data`` (bytes, or 1..252 values 0..255) from ``address`` of servo ``id``
-        (254: every servo) in one exchange. The outcome is in :attr:`result`."""
+        (254: every servo) in one exchange. The outcome is in :attr:`result`; a reply that
+        refuses the write (angle limit, range, checksum or instruction bit) raises
+        :class:`BusError` naming the bits."""
         id = _integer(id, "id", 0, ID_BROADCAST)
         address = _integer(address, "address", 0, 255)
         data = bytes(data)
@@ -210,6 +242,7 @@ class Bus:
         with _lock:
             self._check_open()
             _lib.bus_write_block(id, address, len(data), data)
+            self._check_reply(id, address, f"{len(data)}-byte")
 
     def _write(self, function, id, address, value, what, highest):
         id = _integer(id, "id", 0, ID_BROADCAST)
@@ -218,15 +251,19 @@ class Bus:
         with _lock:
             self._check_open()
             function(id, address, value)
+            self._check_reply(id, address, f"{what} {value}")
 
     def write_byte(self, id, address, value):
         """Writes one byte (0..255) at ``address`` of servo ``id`` (254: every servo). The
-        outcome is in :attr:`result`."""
+        outcome is in :attr:`result`; a reply that refuses the write (angle limit, range,
+        checksum or instruction bit) raises :class:`BusError` naming the bits."""
         self._write(_lib.bus_write_byte, id, address, value, "byte value", 0xFF)
 
     def write_word(self, id, address, value):
         """Writes a two-byte value (0..65535) at ``address`` of servo ``id`` (254: every
-        servo). The outcome is in :attr:`result`."""
+        servo). The outcome is in :attr:`result`; a reply that refuses the write (angle
+        limit, range, checksum or instruction bit) raises :class:`BusError` naming the
+        bits."""
         self._write(_lib.bus_write_word, id, address, value, "word value", 0xFFFF)
 
     def _transfer(self, id, instruction, params):
@@ -240,8 +277,10 @@ class Bus:
         _lib.bus_packet_transfer()
         return _lib.bus_result()
 
-    def ping(self, id):
-        """True when servo ``id`` (0..253) answers a PING."""
+    def ping(self, id, protocol=1):
+        """True when servo ``id`` (0..253; protocol 2.0: 0..252) answers a PING."""
+        if protocol != 1:
+            return self.identify(id, protocol) is not None
         id = _integer(id, "id", 0, ID_HIGHEST_SERVO)
         with _lock:
             self._check_open()
@@ -255,13 +294,19 @@ class Bus:
             self._check_open()
             self._transfer(id, INST_RESET, [])
 
-    def sync_write(self, address, values, width=2):
+    def sync_write(self, address, values, width=2, protocol=None, model=None):
         """Writes one register in several servos with one SYNC_WRITE packet to every servo.
+
+        ``address`` a register name: ``values`` in raw units by the servos' model table
+        (``model``, or learnt by PING as :meth:`sync_read` does), ``protocol`` 2 unless given.
+        The rest of this text is the form by address, which speaks protocol 1.0.
 
         ``values`` maps servo ids (0..253) to values (a dict, or (id, value) pairs), sent in
         that order; ``width`` is the register's width in bytes (1 or 2), low byte first. One
         packet holds 83 servos of width 2 and 125 of width 1; more raise ValueError. No servo
         replies."""
+        if isinstance(address, str):
+            return self._sync_write_named(address, values, _protocol(protocol or 2), model)
         width = _integer(width, "width", 1, 2)
         address = _integer(address, "address", 0, 255)
         params = [address, width]
