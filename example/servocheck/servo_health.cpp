@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "bus_tools.h"
 #include "kinetron.h"
 
 static const int TABLE_TRIES = 10; // as the tools' reads with retry
@@ -15,18 +16,30 @@ static const int ALARM_COUNT = sizeof ALARM_NAMES / sizeof ALARM_NAMES[0];
 
 static int reported;
 
+void watched_exchange_begin() { read_busy = true; }
+
+void watched_exchange_end()
+{
+    // The flag falls before the count rises, as the watchdog expects.
+    read_busy = false;
+    reads_done.fetch_add(1);
+}
+
 bool read_servo_table(int id, ServoTable* table)
 {
-    for (int tries = 0; tries < TABLE_TRIES; ++tries) {
+    watched_exchange_begin();
+    bool read = false;
+    table->status = -1;
+    for (int tries = 0; tries < TABLE_TRIES && !read; ++tries) {
         int count = bus_read_block(id, 0, CONTROL_TABLE_SIZE, table->bytes);
         table->code = bus_result();
         if (count == CONTROL_TABLE_SIZE) {
             table->status = kinetron_last_status();
-            return true;
+            read = true;
         }
     }
-    table->status = -1;
-    return false;
+    watched_exchange_end();
+    return read;
 }
 
 int table_byte(const ServoTable& table, int address) { return table.bytes[address]; }

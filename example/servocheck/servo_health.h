@@ -11,6 +11,11 @@ struct ServoTable {
     int code;   // bus_result() of the last try
 };
 
+// An exchange with its tries between these two is watched: the watchdog ends the tool when
+// it has not finished within its window (a stalled line).
+void watched_exchange_begin();
+void watched_exchange_end();
+
 // Reads servo id's whole table in one block read, up to ten tries; false without a good
 // reply (then table->code tells why).
 bool read_servo_table(int id, ServoTable* table);

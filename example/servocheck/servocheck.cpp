@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "arguments.h"
+#include "bus_tools.h"
 #include "console.h"
 #include "kinetron.h"
 #include "registers.h"
@@ -38,20 +39,25 @@ static int garbled_count;
 // bytes arrived, but no good packet among them).
 static PingOutcome ping(int id)
 {
-    bool garbled = false;
+    PingOutcome outcome = GARBLED;
+    watched_exchange_begin();
     for (int tries = 0; tries < PING_TRIES; ++tries) {
         bus_packet_set_id(id);
         bus_packet_set_instruction(INST_PING);
         bus_packet_set_length(2);
         bus_packet_transfer();
         const int code = bus_result();
-        if (code == RESULT_SUCCESS)
-            return ANSWERS;
-        garbled = code == RESULT_RX_WAITING || code == RESULT_RX_CORRUPT;
-        if (!garbled)
-            return ABSENT; // silence: nobody at this id, no use asking again
+        if (code == RESULT_SUCCESS) {
+            outcome = ANSWERS;
+            break;
+        }
+        if (code != RESULT_RX_WAITING && code != RESULT_RX_CORRUPT) {
+            outcome = ABSENT; // silence: nobody at this id, no use asking again
+            break;
+        }
     }
-    return GARBLED;
+    watched_exchange_end();
+    return outcome;
 }
 
 // Pings idStart..idEnd; false when ESC ended the scan.
@@ -167,10 +173,21 @@ static int fix(int id, int baudnum)
                id, baudnum, ADDR_MAX_TORQUE);
         return 1;
     } else {
-        // Torque off first: with a goal written while it was limp, the servo would spring
-        // to it the moment its limit came back.
+        // A goal written while it was limp would make the servo spring there the moment its
+        // limit came back: the goal becomes where it stands. Writing the goal switches the
+        // torque on, so it goes off again before the limit comes back.
+        const int goal = table_word(table, ADDR_GOAL_POSITION);
+        const int position = read_word_retry(id, ADDR_PRESENT_POSITION);
+        if (position == READ_FAILED) {
+            report(id, "its present position did not come (code %d): nothing written",
+                   bus_result());
+            return 1;
+        }
+        bus_write_byte(id, ADDR_TORQUE_ENABLE, 0);
+        bus_write_word(id, ADDR_GOAL_POSITION, position);
         bus_write_byte(id, ADDR_TORQUE_ENABLE, 0);
         bus_write_word(id, ADDR_TORQUE_LIMIT, max_torque);
+        std::printf("servo %d: goal position %d -> %d (where it stands)\n", id, goal, position);
         std::printf("servo %d: torque off; torque limit 0 -> %d (its maximum torque)\n", id,
                     max_torque);
     }
@@ -200,6 +217,7 @@ static bool open_line(int baudnum)
     }
     bus_change_baud(baudnum);
     Sleep(10);
+    _beginthread(watchdog_thread, 0, NULL);
     return true;
 }
 

@@ -51,6 +51,8 @@ TEST(Servocheck, EachTroubleGivesItsLine)
         {"sim:ids=1-3+3", {}, {}, "servo 3: replies collide: two servos may share this id"},
         {"sim:ids=1,latency=16", {}, {"35", "0", "2"}, "adapter: latency timer 16 ms"},
         {"sim:ids=4@1", {}, {}, "bus: no servo answers at baud number 35"},
+        {"sim:ids=1-3,stall=2", {}, {}, "TIMEOUT! Exiting now ...\n"},
+        {"sim:ids=1-3,stall=2", {}, {"fix", "2", "35"}, "TIMEOUT! Exiting now ...\n"},
         {"ids=1-2",
          {{"1", "35", "6", "800"}, {"1", "35", "8", "600"}},
          {},
@@ -84,10 +86,15 @@ TEST(Servocheck, ShutDownByOverloadAndBroughtBack)
     EXPECT_TRUE(has(run, "\nservo 3: shut down by overload: torque limit 0")) << run.out;
     run = servocheck({"fix", "3", "35"}, sim.device());
     EXPECT_EQ(run.status, 0) << run.out;
-    EXPECT_TRUE(has(run, "\nservo 3: torque off; torque limit 0 -> 1023")) << run.out;
+    EXPECT_TRUE(has(run, "\nservo 3: goal position 700 -> 512 (where it stands)\n"
+                         "servo 3: torque off; torque limit 0 -> 1023"))
+        << run.out;
+    // The advice it closes with holds the limb where it stands: no spring into the block.
+    ASSERT_EQ(tool("holdswitch", {"3", "35", "1"}, sim.device()).status, 0);
     run = servocheck({}, sim.device());
     EXPECT_EQ(run.status, 0) << run.out;
-    EXPECT_TRUE(has(run, "1023/1023      0..1023    500  -\nno problem found\n")) << run.out;
+    EXPECT_TRUE(has(run, "on      1023/1023      0..1023    500  -\nno problem found\n"))
+        << run.out;
 }
 
 TEST(Servocheck, MotionOutsideTheAngleLimitsAndTheSamples)
