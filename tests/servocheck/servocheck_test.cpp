@@ -97,19 +97,46 @@ TEST(Servocheck, ShutDownByOverloadAndBroughtBack)
         << run.out;
 }
 
-TEST(Servocheck, MotionOutsideTheAngleLimitsAndTheSamples)
+TEST(Servocheck, MotionCheckedAsPlaybackWouldPlayIt)
 {
     harness::Servosim sim("ids=1-2");
     ASSERT_EQ(tool("regword", {"1", "35", "8", "600"}, sim.device()).status, 0);
-    const std::string file = harness::temp_dir() + "/motion.csv";
-    std::ofstream(file) << "FILETYPE: AbsolutePositions\n1, 2, 3\n"
-                           "100, 500, 500, 500\n100, 700, 2000, 500\n100, 650, 500, 500\n";
-    const ToolRun run = servocheck({"motion", file, "0", "31", "35"}, sim.device());
-    EXPECT_EQ(run.status, 1);
-    EXPECT_TRUE(has(run, "\nservo 3: absent at baud number 35")) << run.out;
-    EXPECT_TRUE(has(run, "\nservo 1: 2 frames outside its limits 0..600 (first: frame 2, 700)\n"))
-        << run.out;
-    EXPECT_FALSE(has(run, "servo 2: ")) << run.out; // 2000 is never sent
+    const struct Case {
+        const char* file;
+        int status;
+        std::vector<std::string> lines; // each after a line end; "!" before one: never
+    } cases[] = {
+        {"FILETYPE: AbsolutePositions\n1, 2, 3\n"
+         "100, 500, 500, 500\n100, 700, 2000, 500\n100, 650, 500, 500\n",
+         1,
+         {"servo 3: absent at baud number 35",
+          "servo 1: 2 frames outside its limits 0..600 (first: frame 2, 700)\n",
+          "servo 2: 1 positions playback skips, outside 1..1023 (first: frame 2, 2000)\n"}},
+        {"FILETYPE: RelativePositions\n1, 2, 1\n"
+         "100, 0, 0, 0\n100, abc, 600, 0\n100, rxT, -600, 0\n",
+         1,
+         {"servo 1: 1 values that are not numbers, never sent (first: frame 2, 'abc')\n",
+          "servo 1: 1 recorded read failures, never sent (first: frame 3, rxT)\n",
+          "servo 2: 2 positions playback skips, outside 1..1023 (first: frame 2, 1112)\n",
+          "servo 1: listed twice in the ID line (entries 1 and 3)"}},
+        {"FILETYPE: AbsolutePositions\n1, 2\n100, 400, 800\n100, 100, 800\n\n\n",
+         0,
+         {"servo 2: starts 288 steps away from frame 1 (stands at 512, frame 1 has 800): a "
+          "warning\nno problem found\n",
+          "!servo 1: starts"}},
+    };
+    for (const Case& c : cases) {
+        const std::string file = harness::temp_dir() + "/motion.csv";
+        std::ofstream(file) << c.file;
+        const ToolRun run = servocheck({"motion", file, "0", "31", "35"}, sim.device());
+        EXPECT_EQ(run.status, c.status) << run.out;
+        for (const std::string& line : c.lines) {
+            if (line[0] == '!')
+                EXPECT_FALSE(has(run, line.substr(1))) << run.out;
+            else
+                EXPECT_TRUE(has(run, "\n" + line)) << line << " in:\n" << run.out;
+        }
+    }
     for (const char* sample : {"wave_recorded", "raise_arms_absolute", "sway_relative"}) {
         const std::string path = harness::source_path(std::string("samples/") + sample + ".csv");
         const ToolRun clean = servocheck({"motion", path}, "sim");
