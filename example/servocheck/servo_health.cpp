@@ -33,6 +33,7 @@ bool read_servo_table(int id, ServoTable* table)
     for (int tries = 0; tries < TABLE_TRIES && !read; ++tries) {
         int count = bus_read_block(id, 0, CONTROL_TABLE_SIZE, table->bytes);
         table->code = bus_result();
+        exit_if_line_gone();
         if (count == CONTROL_TABLE_SIZE) {
             table->status = kinetron_last_status();
             read = true;

@@ -46,6 +46,7 @@ static PingOutcome ping(int id)
         bus_packet_set_instruction(INST_PING);
         bus_packet_set_length(2);
         bus_packet_transfer();
+        exit_if_line_gone();
         const int code = bus_result();
         if (code == RESULT_SUCCESS) {
             outcome = ANSWERS;
@@ -178,15 +179,20 @@ static int fix(int id, int baudnum)
         // torque on, so it goes off again before the limit comes back.
         const int goal = table_word(table, ADDR_GOAL_POSITION);
         const int position = read_word_retry(id, ADDR_PRESENT_POSITION);
+        exit_if_line_gone();
         if (position == READ_FAILED) {
             report(id, "its present position did not come (code %d): nothing written",
                    bus_result());
             return 1;
         }
         bus_write_byte(id, ADDR_TORQUE_ENABLE, 0);
+        exit_if_line_gone();
         bus_write_word(id, ADDR_GOAL_POSITION, position);
+        exit_if_line_gone();
         bus_write_byte(id, ADDR_TORQUE_ENABLE, 0);
+        exit_if_line_gone();
         bus_write_word(id, ADDR_TORQUE_LIMIT, max_torque);
+        exit_if_line_gone();
         std::printf("servo %d: goal position %d -> %d (where it stands)\n", id, goal, position);
         std::printf("servo %d: torque off; torque limit 0 -> %d (its maximum torque)\n", id,
                     max_torque);

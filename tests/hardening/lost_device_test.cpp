@@ -57,6 +57,8 @@ TEST(LostDevice, LoopingToolsStopWhenTheLineIsGone)
         {{"swingtest", "2", "35", "400", "600"}, "ids=1-3", "currTemp: ", SIGKILL},
         // 35 is where the servos are: the scan lists them, then the line dies at 1.
         {{"servoscan", "35", "1", "3", "4"}, "ids=1-3", "baud  35 ", SIGKILL},
+        // Nobody listens at 207 (9615 bps): seconds of pings, the line dies among them.
+        {{"servocheck", "207", "0", "253"}, "ids=1-3", "usage: servocheck motion", SIGKILL},
     };
     for (Row& row : rows) {
         SCOPED_TRACE(row.args[0] + " " + row.args[1]);
@@ -65,7 +67,9 @@ TEST(LostDevice, LoopingToolsStopWhenTheLineIsGone)
         row.args[0] = harness::bin_path(row.args[0]);
         PtySession s;
         ASSERT_TRUE(s.start(row.args, {sim.env()}));
-        ASSERT_TRUE(s.wait_for_count(row.running, row.running[0] == 'b' ? 1 : 5)) << s.output();
+        ASSERT_TRUE(
+            s.wait_for_count(row.running, row.running[0] == 'b' || row.running[0] == 'u' ? 1 : 5))
+            << s.output();
         end_device(sim, row.signal_number);
         std::size_t gone = s.mark();
         EXPECT_EQ(s.wait_exit(), 1) << s.output_since(gone);
