@@ -3,8 +3,11 @@
 // what playback would not do as the file says: listed servos that are absent or in alarm,
 // ids listed twice, positions it skips (outside 1..1023, also once a relative offset is
 // added to where the servo stands), values that are no numbers, recorded read failures, and
-// positions outside a servo's angle limits. A servo whose first position lies far from
-// where it stands is a warning. Nothing is written to any servo.
+// positions outside a servo's limits. A servo whose first position lies far from where it
+// stands is a warning. A file that motiontape recorded (its comment line names the protocol,
+// the rate and each column's model) is checked as motiontape plays it: on that line, against
+// those models, each servo's own position range and limits; a recorded failure keeps the
+// goal before it (a warning). Nothing is written to any servo.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -17,9 +20,21 @@
 
 // PLAY drives at most this many servos, with one synchronized write a frame.
 static const int PLAY_SERVOS_MAX = 46;
-// A first position farther than this from where the servo stands is a sudden jump.
-static const int FAR_START_STEPS = (POSITION_MAX + 1) / 4;
 static const int RESULT_CODES = 8;
+static const char COMMENT_MARK[] = "// motiontape";
+enum { MODELS_MAX = FRAME_TOKENS_MAX };
+
+// What a motiontape comment line says.
+struct MotiontapeComment {
+    bool present;
+    int protocol;
+    int bps;
+    int models[MODELS_MAX]; // by column of the ID line
+    int model_count;
+};
+
+static MotiontapeComment comment;
+static LineSetting line;
 
 static FrameHeader header;
 static FrameLine frame;
@@ -34,8 +49,11 @@ struct Occurrence {
 
 struct ListedServo {
     bool present;
-    int duplicate_of; // the entry that lists the same id first; -1 for none
-    int low, high;    // angle limits; 0 and 0 (wheel mode) check nothing
+    int duplicate_of;        // the entry that lists the same id first; -1 for none
+    int low, high;           // position limits; protocol 1.0's angle limits 0 and 0 (wheel mode)
+                             // check nothing
+    int send_low, send_high; // what the player sends at all
+    int model;
     Occurrence outside, skipped, not_number, failed;
     int first_frame; // of its first position that playback sends; 0 before one
     int first_position;
@@ -55,7 +73,7 @@ static void note(Occurrence* occurrence, int frame_number, int value, const char
 
 static bool outside_limits(const ListedServo& servo, int position)
 {
-    if (!servo.present || (servo.low == 0 && servo.high == 0))
+    if (!servo.present || (line.protocol == 1 && servo.low == 0 && servo.high == 0))
         return false;
     return position < servo.low || position > servo.high;
 }
@@ -70,36 +88,79 @@ static bool is_recorded_failure(const char* token)
     return false;
 }
 
-// Reads each listed servo's table: absent, its health, its limits and where it stands. An id
-// listed again is read once.
-static void read_listed_servos(int baudnum, int count)
+// The column of the ID line that id-list entry i comes from.
+static int column_of(int entry)
+{
+    for (int column = 0, kept = 0; column < header.columnCount && column < FRAME_TOKENS_MAX;
+         ++column) {
+        if (header.columnKept[column] && kept++ == entry)
+            return column;
+    }
+    return -1;
+}
+
+// Steps over the servo's whole position range: 4096 or 1024.
+static int position_steps(const ServoImage& image)
+{
+    const kinetron_register* reg = image_register(image, "present_position");
+    return reg && reg->scale < 0.1 ? 4096 : POSITION_MAX + 1;
+}
+
+static void report_absent(int id, int code)
+{
+    if (line.protocol == 1 && line.baudnum >= 0)
+        report(id, "absent at baud number %d (code %d)", line.baudnum, code);
+    else
+        report(id, "absent at %s (code %d)", describe_lines(&line, 1), code);
+}
+
+// Reads one listed servo: absent, its health, its model, its limits and where it stands.
+static void read_listed_servo(int i)
+{
+    const int id = header.idList[i];
+    ListedServo& servo = listed[i];
+    ServoImage image;
+    servo.present = find_servo(line.protocol, id, &image);
+    start_positions[i] = -1;
+    if (!servo.present) {
+        report_absent(id, image.code);
+        return;
+    }
+    report_servo_health(id, line, image);
+    servo.model = image.model;
+    servo.low = static_cast<int>(
+        image_raw(image, either_name(image, "cw_angle_limit", "min_position_limit")));
+    servo.high = static_cast<int>(
+        image_raw(image, either_name(image, "ccw_angle_limit", "max_position_limit")));
+    start_positions[i] = static_cast<int>(image_raw(image, "present_position"));
+    // PLAY sends 1..1023 whatever the servo; motiontape each servo's own range.
+    servo.send_low = comment.present ? 0 : 1;
+    servo.send_high = comment.present ? position_steps(image) - 1 : POSITION_MAX;
+    const int column = column_of(i);
+    if (comment.present && column >= 0 && column < comment.model_count &&
+        comment.models[column] != image.model)
+        report(id, "the file was recorded on model %d, but this servo is model %d",
+               comment.models[column], image.model);
+}
+
+// Reads each listed servo's table. An id listed again is read once.
+static void read_listed_servos(int count)
 {
     for (int i = 0; i < count; ++i) {
-        const int id = header.idList[i];
         ListedServo& servo = listed[i];
         servo.duplicate_of = -1;
         for (int j = 0; j < i && servo.duplicate_of < 0; ++j) {
-            if (header.idList[j] == id)
+            if (header.idList[j] == header.idList[i])
                 servo.duplicate_of = j;
         }
-        if (servo.duplicate_of >= 0) {
-            servo.present = listed[servo.duplicate_of].present;
-            servo.low = listed[servo.duplicate_of].low;
-            servo.high = listed[servo.duplicate_of].high;
-            start_positions[i] = start_positions[servo.duplicate_of];
+        if (servo.duplicate_of < 0) {
+            read_listed_servo(i);
             continue;
         }
-        ServoTable table;
-        servo.present = read_servo_table(id, &table);
-        start_positions[i] = -1;
-        if (!servo.present) {
-            report(id, "absent at baud number %d (code %d)", baudnum, table.code);
-            continue;
-        }
-        report_servo_health(id, baudnum, table);
-        servo.low = table_word(table, ADDR_CW_LIMIT);
-        servo.high = table_word(table, ADDR_CCW_LIMIT);
-        start_positions[i] = table_word(table, ADDR_PRESENT_POSITION);
+        const int first = servo.duplicate_of;
+        servo = listed[first];
+        servo.duplicate_of = first;
+        start_positions[i] = start_positions[first];
     }
 }
 
@@ -141,7 +202,7 @@ static void check_position(int i, int number, const char* token)
     }
     if (header.relativePositions && start_positions[i] == -1)
         return; // an offset for a servo that did not answer: reported as absent
-    if (position < 1 || position > POSITION_MAX) {
+    if (position < servo.send_low || position > servo.send_high) {
         note(&servo.skipped, number, position, token);
         return;
     }
@@ -193,47 +254,135 @@ static void report_listed_servo(int i)
         return;
     }
     if (servo.skipped.count > 0)
-        report(id, "%d positions playback skips, outside 1..%d (first: frame %d, %d)",
-               servo.skipped.count, POSITION_MAX, servo.skipped.first_frame,
+        report(id, "%d positions playback skips, outside %d..%d (first: frame %d, %d)",
+               servo.skipped.count, servo.send_low, servo.send_high, servo.skipped.first_frame,
                servo.skipped.first_value);
     if (servo.not_number.count > 0)
         report(id, "%d values that are not numbers, never sent (first: frame %d, '%s')",
                servo.not_number.count, servo.not_number.first_frame, servo.not_number.first_token);
-    if (servo.failed.count > 0)
+    if (servo.failed.count > 0 && comment.present)
+        advise(id,
+               "%d recorded read failures (first: frame %d, %s): its goal stays as in the "
+               "frame before, a warning",
+               servo.failed.count, servo.failed.first_frame, servo.failed.first_token);
+    else if (servo.failed.count > 0)
         report(id, "%d recorded read failures, never sent (first: frame %d, %s)",
                servo.failed.count, servo.failed.first_frame, servo.failed.first_token);
     if (servo.outside.count > 0)
         report(id, "%d frames outside its limits %d..%d (first: frame %d, %d)", servo.outside.count,
                servo.low, servo.high, servo.outside.first_frame, servo.outside.first_value);
-    if (servo.present && servo.first_frame > 0 && start_positions[i] >= 0) {
+    // motiontape starts with a gentle move to the first frame; PLAY jumps there.
+    const int far = (servo.send_high + 1) / 4;
+    if (!comment.present && servo.present && servo.first_frame > 0 && start_positions[i] >= 0) {
         const int distance = std::abs(servo.first_position - start_positions[i]);
-        if (distance > FAR_START_STEPS)
-            std::printf("servo %d: starts %d steps away from frame %d (stands at %d, frame %d "
-                        "has %d): a warning\n",
-                        id, distance, servo.first_frame, start_positions[i], servo.first_frame,
-                        servo.first_position);
+        if (distance > far)
+            advise(id,
+                   "starts %d steps away from frame %d (stands at %d, frame %d has %d): a "
+                   "warning",
+                   distance, servo.first_frame, start_positions[i], servo.first_frame,
+                   servo.first_position);
     }
 }
 
-int check_motion(const char* fileName, int idStart, int idEnd, int baudnum)
+// The first line that begins with "// motiontape", among the lines before the type line:
+// "// motiontape protocol 2 bps 1000000 models 1060 1060 1020". False for a comment line
+// that says none of it in that form.
+static bool read_comment(std::FILE* file)
 {
+    comment.present = false;
+    FrameText text;
+    bool first = true;
+    while (read_text_line(file, text)) {
+        const char* at = text;
+        if (first && std::strncmp(at, "\xEF\xBB\xBF", 3) == 0)
+            at += 3; // a byte order mark
+        first = false;
+        if (at[0] != '/')
+            return true;
+        if (std::strncmp(at, COMMENT_MARK, sizeof COMMENT_MARK - 1) != 0)
+            continue;
+        at += sizeof COMMENT_MARK - 1;
+        int used = 0;
+        if (std::sscanf(at, " protocol %d bps %d models%n", &comment.protocol, &comment.bps,
+                        &used) != 2 ||
+            used == 0 || (comment.protocol != 1 && comment.protocol != 2) || comment.bps <= 0)
+            return false;
+        at += used;
+        comment.model_count = 0;
+        int model = 0;
+        while (comment.model_count < MODELS_MAX && std::sscanf(at, "%d%n", &model, &used) == 1) {
+            comment.models[comment.model_count++] = model;
+            at += used;
+        }
+        comment.present = true;
+        return true;
+    }
+    return true;
+}
+
+// The comment line's protocol and rate where the command line gave none.
+static void take_line_from_comment(unsigned given)
+{
+    if (!comment.present)
+        return;
+    if (!(given & GIVEN_PROTOCOL))
+        line.protocol = comment.protocol;
+    if (!(given & GIVEN_BPS)) {
+        line.bps = comment.bps;
+        line.baudnum = -1;
+        for (int n = 0; line.protocol == 1 && n <= BAUDNUM_MAX; ++n) {
+            if (2000000 / (n + 1) == line.bps)
+                line.baudnum = n;
+        }
+    }
+}
+
+int check_motion(const char* fileName, int idStart, int idEnd, LineSetting given_line,
+                 unsigned given)
+{
+    line = given_line;
     std::FILE* file = open_frame_file(fileName);
     if (!file) {
         report_line("motion: cannot open '%s'", fileName);
         return 1;
     }
+    if (!read_comment(file)) {
+        std::fclose(file);
+        report_line("motion: its motiontape comment line does not read as "
+                    "'// motiontape protocol P bps N models M ...'");
+        return 1;
+    }
+    if (std::fseek(file, 0, SEEK_SET) != 0) {
+        std::fclose(file);
+        report_line("motion: cannot read '%s' from its start again", fileName);
+        return 1;
+    }
+    take_line_from_comment(given);
     if (read_frame_header(file, idStart, idEnd, fileName, &header) != FRAME_HEADER_OK) {
         std::fclose(file);
         return 1;
     }
-    if (header.idListSize > PLAY_SERVOS_MAX) {
+    if (comment.present && header.relativePositions) {
+        std::fclose(file);
+        report_line("motion: motiontape plays absolute files only (posetape PLAY plays a "
+                    "relative one)");
+        return 1;
+    }
+    if (!comment.present && header.idListSize > PLAY_SERVOS_MAX) {
         std::fclose(file);
         report_line("motion: %d servos listed; playback drives at most %d", header.idListSize,
                     PLAY_SERVOS_MAX);
         return 1;
     }
-    const int count = header.idListSize;
-    read_listed_servos(baudnum, count);
+    if (comment.present && comment.model_count != header.columnCount)
+        report_line("motion: the comment line names %d models for %d columns", comment.model_count,
+                    header.columnCount);
+    if (!set_line(line)) {
+        std::fclose(file);
+        return 1;
+    }
+    const int count = header.idListSize < FRAME_IDS_MAX ? header.idListSize : FRAME_IDS_MAX;
+    read_listed_servos(count);
     const bool playable = check_frames(file, count);
     std::fclose(file);
     if (!playable) {
