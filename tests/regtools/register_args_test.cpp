@@ -109,6 +109,7 @@ TEST(OtherTools, RejectedCommandLinesStopBeforeTheAdapter)
          {"256", "1", "1"},
          link + "current: linkspeed <id=256> <old=1> <new=1>\nbad args!\n"},
         {"linkspeed", {"--version"}, "linkspeed" + version, 0},
+        {"servosim", {"--version"}, "servosim" + version, 0},
     };
     for (const Case& c : cases) {
         harness::RunResult r = run_tool(c.tool, c.args);
