@@ -17,6 +17,7 @@ static const int REBOOT_POLL_MS = 50;
 static void close_fix(int id, const LineSetting& line, const ServoImage& image)
 {
     report_servo_health(id, line, image);
+    advise_return_delays();
     if (problems_reported() > 0)
         return;
     if (line.protocol == 1 && line.baudnum >= 0)
@@ -30,7 +31,8 @@ static void close_fix(int id, const LineSetting& line, const ServoImage& image)
 
 // The goal becomes where the servo stands, so that torque coming back moves nothing. False
 // when its present position did not come (then nothing is written).
-static bool goal_where_it_stands(int id, const LineSetting& line, const ServoImage& image)
+static bool goal_where_it_stands(int id, const LineSetting& line, const ServoImage& image,
+                                 long long old_goal)
 {
     const kinetron_register* present = image_register(image, "present_position");
     const kinetron_register* goal = image_register(image, "goal_position");
@@ -44,8 +46,7 @@ static bool goal_where_it_stands(int id, const LineSetting& line, const ServoIma
     write_register(line.protocol, id, goal, position);
     // On protocol 1.0 writing the goal switches the torque on: off again.
     write_register(line.protocol, id, torque, 0);
-    std::printf("servo %d: goal position %lld -> %lld (where it stands)\n", id,
-                image_raw(image, "goal_position"), position);
+    std::printf("servo %d: goal position %lld -> %lld (where it stands)\n", id, old_goal, position);
     return true;
 }
 
@@ -67,7 +68,7 @@ static int fix_protocol1(int id, const LineSetting& line, ServoImage& image)
     } else {
         // A goal written while it was limp would make the servo spring there the moment its
         // limit came back.
-        if (!goal_where_it_stands(id, line, image))
+        if (!goal_where_it_stands(id, line, image, image_raw(image, "goal_position")))
             return 1;
         write_register(1, id, image_register(image, "torque_limit"), max_torque);
         std::printf("servo %d: torque off; torque limit 0 -> %lld (its maximum torque)\n", id,
@@ -133,6 +134,7 @@ static int fix_protocol2(int id, const LineSetting& line, ServoImage& image)
     } else {
         if (!causes_gone(id, image))
             return 1;
+        const long long old_goal = image_raw(image, "goal_position");
         bus_reboot(id);
         exit_if_line_gone();
         if (!answers_again(id)) {
@@ -145,7 +147,7 @@ static int fix_protocol2(int id, const LineSetting& line, ServoImage& image)
             report(id, "no reply after the REBOOT (code %d)", image.code);
             return 1;
         }
-        if (!goal_where_it_stands(id, line, image))
+        if (!goal_where_it_stands(id, line, image, old_goal))
             return 1;
     }
     if (!read_servo_image(2, id, image.model, &image)) {

@@ -8,6 +8,7 @@
 // the rate and each column's model) is checked as motiontape plays it: on that line, against
 // those models, each servo's own position range and limits; a recorded failure keeps the
 // goal before it (a warning). Nothing is written to any servo.
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -122,6 +123,10 @@ static void read_listed_servo(int i)
     ServoImage image;
     servo.present = find_servo(line.protocol, id, &image);
     start_positions[i] = -1;
+    // PLAY sends 1..1023 whatever the servo; motiontape each servo's own range, unknown for
+    // a servo that does not answer.
+    servo.send_low = comment.present ? INT_MIN : 1;
+    servo.send_high = comment.present ? INT_MAX : POSITION_MAX;
     if (!servo.present) {
         report_absent(id, image.code);
         return;
@@ -133,9 +138,10 @@ static void read_listed_servo(int i)
     servo.high = static_cast<int>(
         image_raw(image, either_name(image, "ccw_angle_limit", "max_position_limit")));
     start_positions[i] = static_cast<int>(image_raw(image, "present_position"));
-    // PLAY sends 1..1023 whatever the servo; motiontape each servo's own range.
-    servo.send_low = comment.present ? 0 : 1;
-    servo.send_high = comment.present ? position_steps(image) - 1 : POSITION_MAX;
+    if (comment.present) {
+        servo.send_low = 0;
+        servo.send_high = position_steps(image) - 1;
+    }
     const int column = column_of(i);
     if (comment.present && column >= 0 && column < comment.model_count &&
         comment.models[column] != image.model)
@@ -271,11 +277,11 @@ static void report_listed_servo(int i)
     if (servo.outside.count > 0)
         report(id, "%d frames outside its limits %d..%d (first: frame %d, %d)", servo.outside.count,
                servo.low, servo.high, servo.outside.first_frame, servo.outside.first_value);
-    // motiontape starts with a gentle move to the first frame; PLAY jumps there.
-    const int far = (servo.send_high + 1) / 4;
+    // motiontape starts with a gentle move to the first frame; PLAY jumps there. Far: more
+    // than a quarter of the servo's range.
     if (!comment.present && servo.present && servo.first_frame > 0 && start_positions[i] >= 0) {
         const int distance = std::abs(servo.first_position - start_positions[i]);
-        if (distance > far)
+        if (distance > (POSITION_MAX + 1) / 4)
             advise(id,
                    "starts %d steps away from frame %d (stands at %d, frame %d has %d): a "
                    "warning",
@@ -383,6 +389,7 @@ int check_motion(const char* fileName, int idStart, int idEnd, LineSetting given
     }
     const int count = header.idListSize < FRAME_IDS_MAX ? header.idListSize : FRAME_IDS_MAX;
     read_listed_servos(count);
+    advise_return_delays();
     const bool playable = check_frames(file, count);
     std::fclose(file);
     if (!playable) {

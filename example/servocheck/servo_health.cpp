@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "bus_tools.h"
+#include "console.h"
 #include "registers.h"
 
 static const char* const ALARM_NAMES[] = {"voltage",  "angle",    "overheat",   "range",
@@ -222,6 +223,42 @@ static int report_shutdown2(int id, const LineSetting& line, const ServoImage& i
     return causes;
 }
 
+// Servos whose return delay slows group reads, for one advice line per rate.
+struct SlowReply {
+    int id, bps, delay_us;
+};
+enum { SLOW_MAX = 512 };
+static SlowReply slow[SLOW_MAX];
+static int slow_count;
+
+void advise_return_delays()
+{
+    for (int i = 0; i < slow_count; ++i) {
+        if (slow[i].bps == 0)
+            continue; // told with an earlier one of its rate
+        char ids[SLOW_MAX * 5] = "";
+        int count = 0, longest = 0;
+        for (int j = i; j < slow_count; ++j) {
+            if (slow[j].bps != slow[i].bps)
+                continue;
+            std::snprintf(ids + std::strlen(ids), sizeof ids - std::strlen(ids), "%s%d",
+                          count++ ? ", " : "", slow[j].id);
+            longest = slow[j].delay_us > longest ? slow[j].delay_us : longest;
+            if (j > i)
+                slow[j].bps = 0;
+        }
+        if (count == 1)
+            std::printf("servo %s: return delay %d us: each reply of a group read waits for it; "
+                        "set it to 0 with: servoreg --bps %d %s return_delay_time 0\n",
+                        ids, longest, slow[i].bps, ids);
+        else
+            std::printf("servos %s: return delay up to %d us: each reply of a group read waits "
+                        "for it; set it to 0 with: servoreg --bps %d ID return_delay_time 0\n",
+                        ids, longest, slow[i].bps);
+    }
+    slow_count = 0;
+}
+
 static bool has_group_read(const ServoImage& image)
 {
     for (int which = KINETRON_SYNC_READ; which <= KINETRON_BULK_READ_1; ++which) {
@@ -283,11 +320,8 @@ void report_servo_health(int id, const LineSetting& line, const ServoImage& imag
                    low_name, low, high_name, high, line.bps, id, low_name);
     }
     const long long delay = image_raw(image, "return_delay_time", 0);
-    if (delay > 0 && has_group_read(image))
-        advise(id,
-               "return delay %lld us: each reply of a group read waits for it; set it to 0 "
-               "with: servoreg --bps %d %d return_delay_time 0",
-               delay * 2, line.bps, id);
+    if (delay > 0 && has_group_read(image) && slow_count < SLOW_MAX)
+        slow[slow_count++] = {id, line.bps, static_cast<int>(delay) * 2};
 }
 
 const char* describe_lines(const LineSetting* lines, int count)
@@ -314,5 +348,6 @@ bool set_line(const LineSetting& line)
         bus_change_baud(line.baudnum);
     else if (!bus_set_bps(line.bps))
         return false; // the library said why on standard error
+    Sleep(10);
     return true;
 }

@@ -38,9 +38,12 @@ int problems_reported();
 const char* fix_command(int id, const LineSetting& line);
 
 // The problem lines of one servo whose table was read: a shutdown, heat, the supply
-// voltage, overload, position limits that leave no range; advice about its return delay
-// where group reads wait for it.
+// voltage, overload, position limits that leave no range. A return delay that group reads
+// wait for is kept for advise_return_delays.
 void report_servo_health(int id, const LineSetting& line, const ServoImage& image);
+
+// The advice about return delays that report_servo_health collected: one line per rate.
+void advise_return_delays();
 
 // The hardware error status bits a protocol 2.0 servo holds, 0 for protocol 1.0.
 int hardware_errors(const ServoImage& image);
@@ -55,7 +58,8 @@ int check_motion(const char* fileName, int idStart, int idEnd, LineSetting line,
 // (protocol 2.0)".
 const char* describe_lines(const LineSetting* lines, int count);
 
-// Sets the line to that speed; false after one line on standard output.
+// Sets the line to that speed; false when the library refused it (its line on standard
+// error says why).
 bool set_line(const LineSetting& line);
 
 #endif

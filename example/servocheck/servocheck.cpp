@@ -107,10 +107,14 @@ static bool scan1(const LineSetting& line, int idStart, int idEnd)
 static bool scan2(const LineSetting& line, int idStart, int idEnd)
 {
     int ids[ID_HIGHEST_PROTOCOL2 + 1], models[ID_HIGHEST_PROTOCOL2 + 1];
-    watched_exchange_begin();
-    const int answered = bus_ping_all(ids, models, nullptr, ID_HIGHEST_PROTOCOL2 + 1);
-    exit_if_line_gone();
-    watched_exchange_end();
+    // A second PING where the first heard nobody: it costs one quiet wait.
+    int answered = 0;
+    for (int tries = 0; tries < 2 && answered == 0; ++tries) {
+        watched_exchange_begin();
+        answered = bus_ping_all(ids, models, nullptr, ID_HIGHEST_PROTOCOL2 + 1);
+        exit_if_line_gone();
+        watched_exchange_end();
+    }
     garbled2 =
         answered == 0 && (bus_result() == RESULT_RX_WAITING || bus_result() == RESULT_RX_CORRUPT);
     const int before = found_count;
@@ -236,6 +240,7 @@ static void report_found()
             report(id, "replies arrive garbled and no other servo answers: check the wiring, or "
                        "connect the servos one at a time (two may share this id)");
     }
+    advise_return_delays();
     if (garbled2)
         report_line("bus: protocol 2.0 replies arrive garbled: check the wiring, or connect the "
                     "servos one at a time (two may share an id)");
