@@ -172,7 +172,7 @@ int fix_servo(int id, const LineSetting* lines, int count)
             return 1;
         }
         if (image.model >= 0) {
-            report(id, "answers a PING, but its control table did not come (code %d)", image.code);
+            report(id, "answers, but its control table did not come (code %d)", image.code);
             return 1;
         }
     }

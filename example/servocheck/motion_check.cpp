@@ -107,12 +107,17 @@ static int position_steps(const ServoImage& image)
     return reg && reg->scale < 0.1 ? 4096 : POSITION_MAX + 1;
 }
 
-static void report_absent(int id, int code)
+// A servo that did not answer, or answered a PING only.
+static void report_absent(int id, const ServoImage& image)
 {
-    if (line.protocol == 1 && line.baudnum >= 0)
-        report(id, "absent at baud number %d (code %d)", line.baudnum, code);
+    if (image.model >= 0 && kinetron_model_protocol(image.model) == 0)
+        report(id, "model %d, which the kit's model table does not know", image.model);
+    else if (image.model >= 0)
+        report(id, "answers, but its control table did not come (code %d)", image.code);
+    else if (line.protocol == 1 && line.baudnum >= 0)
+        report(id, "absent at baud number %d (code %d)", line.baudnum, image.code);
     else
-        report(id, "absent at %s (code %d)", describe_lines(&line, 1), code);
+        report(id, "absent at %s (code %d)", describe_lines(&line, 1), image.code);
 }
 
 // Reads one listed servo: absent, its health, its model, its limits and where it stands.
@@ -128,7 +133,7 @@ static void read_listed_servo(int i)
     servo.send_low = comment.present ? INT_MIN : 1;
     servo.send_high = comment.present ? INT_MAX : POSITION_MAX;
     if (!servo.present) {
-        report_absent(id, image.code);
+        report_absent(id, image);
         return;
     }
     report_servo_health(id, line, image);
