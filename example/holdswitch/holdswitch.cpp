@@ -1,6 +1,6 @@
 /* holdswitch: switches the torque of one servo on or off, or, without arguments, switches
  * it off on every servo listening at baud number 35 or 1. Writes are repeated instead of
- * checked. */
+ * checked; a servo that answers none of the reads after them is reported. */
 #include <cstdio>
 
 #include "adapter.h"
@@ -53,13 +53,24 @@ int single_motor(int argc, char** argv)
         return 1;
     bus_change_baud(baudnum);
     std::printf("Setting Torque mode many times ...\n");
+    bool answered = false;
     for (int pass = 0; pass < SINGLE_PASSES; ++pass) {
         bus_write_byte(id, ADDR_TORQUE_ENABLE, torque);
         Sleep(SINGLE_PAUSE_MS);
         std::printf("%d ", bus_read_byte(id, ADDR_TORQUE_ENABLE));
+        answered = answered || bus_result() == RESULT_SUCCESS;
         Sleep(SINGLE_PAUSE_MS);
     }
     bus_close();
+    /* Twenty -1 are no success. The broadcast id gets no reply by design. */
+    if (!answered && id != ID_BROADCAST) {
+        std::fflush(stdout);
+        std::fprintf(stderr,
+                     "\nholdswitch: servo %d did not answer at baud number %d (a servo set to "
+                     "answer nothing takes the writes without a reply)\n",
+                     id, baudnum);
+        return 1;
+    }
     return 0;
 }
 

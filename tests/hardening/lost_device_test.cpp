@@ -31,7 +31,7 @@ TEST(LostDevice, LoopingToolsStopWhenTheLineIsGone)
         int count;
     } rows[] = {
         {{"jointwatch", "1", "3", "35"}, "\n|", 10},
-        {{"posetape", "REC", rec, "1", "3", "35", "0"}, "\n|[", 30},
+        {{"posetape", "REC", rec, "1", "3", "35", "0"}, "\n|[", 31}, // 30 rows whole
         {{"posetape", "PLAY", play, "1", "3", "35"}, "Moving the motors", 3},
         {{"swingtest", "2", "35", "400", "600"}, "currTemp: ", 5},
         // 35 is where the servos are: the scan lists them, then the line dies at 1.
@@ -54,7 +54,7 @@ TEST(LostDevice, LoopingToolsStopWhenTheLineIsGone)
                   std::string::npos)
             << after;
         // No further prompt, no reset of the speeds, no watchdog.
-        for (const char* text : {"Press any key", "Resetting", "TIMEOUT", "Found "})
+        for (const char* text : {"Press any key", "Resetting", "TIMEOUT", " servos.\n"})
             EXPECT_EQ(after.find(text), std::string::npos) << after;
         EXPECT_TRUE(s.terminal_restored());
     }
