@@ -340,11 +340,7 @@ static void take_line_from_comment(unsigned given)
         line.protocol = comment.protocol;
     if (!(given & GIVEN_BPS)) {
         line.bps = comment.bps;
-        line.baudnum = -1;
-        for (int n = 0; line.protocol == 1 && n <= BAUDNUM_MAX; ++n) {
-            if (2000000 / (n + 1) == line.bps)
-                line.baudnum = n;
-        }
+        line.baudnum = line.protocol == 1 ? baudnum_of(line.bps) : -1;
     }
 }
 

@@ -351,3 +351,9 @@ bool set_line(const LineSetting& line)
     Sleep(10);
     return true;
 }
+
+int baudnum_of(int bps)
+{
+    const int n = bps > 0 ? BAUD_BASE_BPS / bps - 1 : -1;
+    return n >= 0 && n <= BAUDNUM_MAX && baudnum_to_bps(n) == bps ? n : -1;
+}

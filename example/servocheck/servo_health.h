@@ -13,6 +13,9 @@ struct LineSetting {
     int baudnum;
 };
 
+// The baud number that gives bps exactly, or -1.
+int baudnum_of(int bps);
+
 // An exchange with its tries between these two is watched: the watchdog ends the tool when
 // it has not finished within its window (a stalled line).
 void watched_exchange_begin();

@@ -26,7 +26,6 @@ static const int PING_TRIES = 3;
 static const int DEFAULT_BAUDNUM = 35;
 static const int DEFAULT_BPS2 = 1000000;
 static const int ID_HIGHEST_PROTOCOL2 = 252;
-static const int BAUDNUM_CLOCK = 2000000;
 // A latency timer above this makes every exchange wait for it.
 static const int GOOD_LATENCY_MS = 1;
 
@@ -284,13 +283,6 @@ static int bad_args()
     return 1;
 }
 
-// The baud number that gives bps exactly, or -1.
-static int baudnum_of(int bps)
-{
-    const int n = bps > 0 ? BAUDNUM_CLOCK / bps - 1 : -1;
-    return in_range(n, 0, BAUDNUM_MAX) && BAUDNUM_CLOCK / (n + 1) == bps ? n : -1;
-}
-
 static LineSetting line_at(int protocol, int bps)
 {
     return {protocol, bps, protocol == 1 ? baudnum_of(bps) : -1};
@@ -310,13 +302,13 @@ static int lines_named(const ModelOptions& options, int baudnum, bool protocol2_
         if (options.bps_count > 0)
             lines[count++] = line_at(protocol, options.bps[0]);
         else if (baudnum >= 0 && protocol == 1)
-            lines[count++] = {1, BAUDNUM_CLOCK / (baudnum + 1), baudnum};
+            lines[count++] = {1, baudnum_to_bps(baudnum), baudnum};
         else if (baudnum >= 0 && options.protocol == 2)
-            lines[count++] = line_at(2, BAUDNUM_CLOCK / (baudnum + 1));
+            lines[count++] = line_at(2, baudnum_to_bps(baudnum));
         else if (baudnum < 0)
-            lines[count++] = protocol == 1 ? LineSetting{1, BAUDNUM_CLOCK / (DEFAULT_BAUDNUM + 1),
-                                                         DEFAULT_BAUDNUM}
-                                           : line_at(2, DEFAULT_BPS2);
+            lines[count++] = protocol == 1
+                                 ? LineSetting{1, baudnum_to_bps(DEFAULT_BAUDNUM), DEFAULT_BAUDNUM}
+                                 : line_at(2, DEFAULT_BPS2);
     }
     return count;
 }
