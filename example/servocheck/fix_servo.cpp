@@ -59,11 +59,17 @@ static int fix_protocol1(int id, const LineSetting& line, ServoImage& image)
     if (torque_limit != 0) {
         std::printf("servo %d: torque limit %lld, not shut down: nothing to undo\n", id,
                     torque_limit);
-    } else if (max_torque == 0) {
+    } else if (max_torque == 0 && line.baudnum >= 0) {
         report(id,
                "its maximum torque is 0 too: write it first, for instance with: "
                "regword %d %d %d 1023",
                id, line.baudnum, ADDR_MAX_TORQUE);
+        return 1;
+    } else if (max_torque == 0) {
+        report(id,
+               "its maximum torque is 0 too: write it first, for instance with: "
+               "servoreg --bps %d %d max_torque 1023",
+               line.bps, id);
         return 1;
     } else {
         // A goal written while it was limp would make the servo spring there the moment its
