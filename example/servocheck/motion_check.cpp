@@ -285,10 +285,11 @@ static void report_listed_servo(int i)
     // motiontape starts with a gentle move to the first frame; PLAY jumps there. Far: more
     // than a quarter of the servo's range.
     if (!comment.present && servo.present && servo.first_frame > 0 && start_positions[i] >= 0) {
-        const int distance = std::abs(servo.first_position - start_positions[i]);
+        const long long distance =
+            std::llabs(static_cast<long long>(servo.first_position) - start_positions[i]);
         if (distance > (POSITION_MAX + 1) / 4)
             advise(id,
-                   "starts %d steps away from frame %d (stands at %d, frame %d has %d): a "
+                   "starts %lld steps away from frame %d (stands at %d, frame %d has %d): a "
                    "warning",
                    distance, servo.first_frame, start_positions[i], servo.first_frame,
                    servo.first_position);
