@@ -36,6 +36,8 @@ TEST(LostDevice, LoopingToolsStopWhenTheLineIsGone)
         {{"swingtest", "2", "35", "400", "600"}, "currTemp: ", 5},
         // 35 is where the servos are: the scan lists them, then the line dies at 1.
         {{"servoscan", "35", "1", "3", "4"}, "baud  35 ", 1},
+        // Nobody listens at 254 (7843 bps): each of 18 tables is tried ten times, for seconds.
+        {{"servocheck", "motion", play, "1", "18", "254"}, "FILETYPE: ", 1},
     };
     for (Row& row : rows) {
         SCOPED_TRACE(row.args[0] + " " + row.args[1]);
