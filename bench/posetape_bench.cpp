@@ -31,6 +31,8 @@ constexpr int RECORD_SECONDS = 3;
 constexpr int STILL_POSITION = 512; // servosim's starting position; with torque off it stays
 constexpr int BYTE_READ_REPLY_BYTES = 7;
 constexpr int PING_BYTES = 6;
+// A protocol 2.0 PING (10 bytes) and one status packet with model and firmware (14 bytes).
+constexpr int PING_ALL_BYTES = 24;
 
 double seconds_since(Clock::time_point start)
 {
@@ -266,12 +268,18 @@ void run_servoscan_bench()
         return;
     }
     const double seconds = seconds_since(start);
-    // One ping an id, no retry, at each of the ten baud numbers, 10 ms after each change.
+    // Protocol 1.0: one ping an id, no retry, at each of the ten baud numbers, 10 ms after
+    // each change. Protocol 2.0: one PING to all at each of its rates, waited for as one
+    // reply; 1 Mbps is visited once for both.
     double model = 0;
     for (int baudnum : {1, 3, 4, 7, 9, 16, 34, 35, 103, 207})
         model +=
             0.01 + 254 * (wire_us(2 * PING_BYTES, baudnum) + LONGEST_RETURN_DELAY_US + 1000) / 1e6;
-    report_row("servoscan, ten baud numbers, empty bus", seconds, model, "s");
+    for (double bps :
+         {4500000.0, 4000000.0, 3000000.0, 2000000.0, 1000000.0, 115200.0, 57600.0, 9600.0})
+        model += (bps == 1000000.0 ? 0 : 0.01) +
+                 (PING_ALL_BYTES * 10.0 * 1e6 / bps + LONGEST_RETURN_DELAY_US + 1000) / 1e6;
+    report_row("servoscan, default scan of both protocols, empty bus", seconds, model, "s");
     report_summary("servoscan_s", seconds, 2);
 }
 

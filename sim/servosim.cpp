@@ -20,6 +20,7 @@
 #include <cstring>
 #include <string>
 
+#include "arguments.h"
 #include "pty_speed.h"
 #include "sim_chain.h"
 
@@ -83,23 +84,58 @@ static bool open_pty(std::string& slave_path)
     return true;
 }
 
-static bool make_link(const std::string& slave_path)
+// Where the symbolic link at link_path points; "" when it is none or cannot be read.
+static std::string link_target()
+{
+    char target[4096];
+    const ssize_t length = readlink(link_path.c_str(), target, sizeof target - 1);
+    return length > 0 ? std::string(target, static_cast<std::size_t>(length)) : std::string();
+}
+
+// True when path is a terminal that some process holds open: a pseudo-terminal's slave
+// opens only while its master side is open (another servosim, or any program's terminal).
+static bool terminal_in_use(const std::string& path)
+{
+    struct stat info;
+    if (stat(path.c_str(), &info) != 0 || !S_ISCHR(info.st_mode))
+        return false;
+    const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0)
+        return errno == EBUSY; // held in exclusive mode by its user
+    const bool terminal = isatty(fd) != 0;
+    close(fd);
+    return terminal;
+}
+
+// Points link_path at the slave. A link to an open terminal other than ours belongs to a
+// server still running: taking it over would cut that server's clients off, and its exit
+// would remove our link. A stale link (to nothing, or to our own slave) is replaced.
+// Returns 0 on success, otherwise the exit status.
+static int make_link(const std::string& slave_path)
 {
     struct stat info;
     if (lstat(link_path.c_str(), &info) == 0) {
         if (!S_ISLNK(info.st_mode)) {
             std::fprintf(stderr, "servosim: %s exists and is no symbolic link\n",
                          link_path.c_str());
-            return false;
+            return 1;
+        }
+        const std::string target = link_target();
+        if (target != slave_path && terminal_in_use(link_path)) {
+            std::fprintf(stderr,
+                         "servosim: %s already links to %s, a terminal in use (another servosim "
+                         "serves it?)\n",
+                         link_path.c_str(), target.c_str());
+            return 2;
         }
         unlink(link_path.c_str());
     }
     if (symlink(slave_path.c_str(), link_path.c_str()) != 0) {
         std::fprintf(stderr, "servosim: cannot link %s: %s\n", link_path.c_str(),
                      std::strerror(errno));
-        return false;
+        return 1;
     }
-    return true;
+    return 0;
 }
 
 // Servos answer within microseconds whatever else the computer does. On a busy machine a
@@ -248,6 +284,9 @@ int main(int argc, char** argv)
                 return 2;
             }
             link_path = argv[++i];
+        } else if (arg == "--version") {
+            arg_answer_help(argv[i], "servosim", "");
+            return 0;
         } else if (arg == "-h" || arg == "--help") {
             print_usage();
             return 0;
@@ -282,8 +321,11 @@ int main(int argc, char** argv)
     std::string slave_path;
     if (!open_pty(slave_path))
         return 1;
-    if (!link_path.empty() && !make_link(slave_path))
-        return 1;
+    if (!link_path.empty()) {
+        const int status = make_link(slave_path);
+        if (status != 0)
+            return status;
+    }
 
     struct sigaction action;
     std::memset(&action, 0, sizeof action);
@@ -299,7 +341,8 @@ int main(int argc, char** argv)
     ask_for_prompt_scheduling();
     serve(chain);
 
-    if (!link_path.empty())
+    // Another server may have taken the link over since (after ours looked dead to it).
+    if (!link_path.empty() && link_target() == slave_path)
         unlink(link_path.c_str());
     close(slave_keeper_fd);
     close(master_fd);

@@ -45,6 +45,9 @@ KINETRON_API const char* kinetron_last_error(void);
 KINETRON_API void kinetron_set_quiet(int quiet);
 /* Result code of the last exchange: 1 success, 0 nothing expected, 2..7 failures. */
 KINETRON_API int bus_result(void);
+/* The device the line was last opened as ("/dev/ttyUSB0", "sim:ids=1-3"), for messages; ""
+ * before the first successful open. */
+KINETRON_API const char* kinetron_device(void);
 
 KINETRON_API int bus_read_byte(int id, int address);
 KINETRON_API int bus_read_word(int id, int address);

@@ -1,6 +1,6 @@
 /* holdswitch: switches the torque of one servo on or off, or, without arguments, switches
  * it off on every servo listening at baud number 35 or 1. Writes are repeated instead of
- * checked. */
+ * checked; a servo that answers none of the reads after them is reported. */
 #include <cstdio>
 
 #include "adapter.h"
@@ -34,8 +34,9 @@ int single_motor(int argc, char** argv)
     torque = arg_number(argc, argv, 3, 0, &numbers);
     /* A word such as "on" must not read as 0 and switch the torque off. The library would
      * keep the line at its opening speed for any other baud number, and the writes would
-     * reach whichever servo listens there. */
-    if (!numbers || !in_range(baudnum, 0, BAUDNUM_MAX)) {
+     * reach whichever servo listens there; an id no packet can carry would send nothing
+     * and print twenty -1 as if a servo were there to ask. */
+    if (!numbers || !in_range(id, 0, ID_BROADCAST) || !in_range(baudnum, 0, BAUDNUM_MAX)) {
         std::printf("bad arguments!\n");
         return 1;
     }
@@ -52,13 +53,24 @@ int single_motor(int argc, char** argv)
         return 1;
     bus_change_baud(baudnum);
     std::printf("Setting Torque mode many times ...\n");
+    bool answered = false;
     for (int pass = 0; pass < SINGLE_PASSES; ++pass) {
         bus_write_byte(id, ADDR_TORQUE_ENABLE, torque);
         Sleep(SINGLE_PAUSE_MS);
         std::printf("%d ", bus_read_byte(id, ADDR_TORQUE_ENABLE));
+        answered = answered || bus_result() == RESULT_SUCCESS;
         Sleep(SINGLE_PAUSE_MS);
     }
     bus_close();
+    /* Twenty -1 are no success. The broadcast id gets no reply by design. */
+    if (!answered && id != ID_BROADCAST) {
+        std::fflush(stdout);
+        std::fprintf(stderr,
+                     "\nholdswitch: servo %d did not answer at baud number %d (a servo set to "
+                     "answer nothing takes the writes without a reply)\n",
+                     id, baudnum);
+        return 1;
+    }
     return 0;
 }
 

@@ -1,15 +1,21 @@
 // linkprobe: lists the USB devices the D2XX driver sees, then opens the first one, sets it up
 // as a plain serial link (8 data bits, one stop bit, no parity, no flow control, 1 ms latency)
-// and reports every step. No arguments; the exit status is always 0.
+// and reports every step. Arguments other than -h, --help and --version are ignored; the
+// exit status is 1 when a D2XX call it reports failed.
 #include <cinttypes>
 #include <cstdint>
 #include <cstdio>
 #include <new>
 
+#include "arguments.h"
 #include "ftd2xx.h"
+
+static const char USAGE[] = "usage: linkprobe\n";
 
 // The open device, null while none is open.
 static FT_HANDLE ftHandle = nullptr;
+// Set when a D2XX call failed and the failure was printed.
+static bool call_failed = false;
 // The device-information list. It lives until the process ends; keeping it reachable from
 // here means leak checkers do not count it.
 static FT_DEVICE_LIST_INFO_NODE* device_list = nullptr;
@@ -46,8 +52,10 @@ static void Test_ListDevices()
     FT_STATUS status = FT_CreateDeviceInfoList(&numDevs);
     if (status == FT_OK)
         printf("Number of USB devices is %u\n", (unsigned)numDevs);
-    else
+    else {
         printf("ERROR: FT_CreateDeviceInfoList() returned %d!\n", (int)status);
+        call_failed = true;
+    }
     fflush(stdout);
 
     // Value-initialised, so a record the driver leaves unfilled prints as zeros.
@@ -66,6 +74,7 @@ static void Test_ListDevices()
 static int fail_step(const char* message)
 {
     printf("%s", message);
+    call_failed = true;
     close_device();
     return 0;
 }
@@ -102,10 +111,13 @@ static int Test_OpenUSB()
     return 1;
 }
 
-int main()
+int main(int argc, char** argv)
 {
+    // Answered before the chip is touched: asking for help must not reset the adapter.
+    if (arg_help_or_version(argc, argv, "linkprobe", USAGE))
+        return 0;
     Test_ListDevices();
     Test_OpenUSB();
     close_device();
-    return 0;
+    return call_failed ? 1 : 0;
 }

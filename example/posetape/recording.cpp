@@ -28,6 +28,7 @@ static void search_range(int first, int last)
 {
     for (int id = first; id <= last; ++id) {
         int value = read_byte_retry(id, ADDR_ID);
+        exit_if_line_gone();
         if (value == id && bus_result() == RESULT_SUCCESS) {
             if (found_stored < FRAME_IDS_MAX)
                 found_ids[found_stored++] = id;
@@ -57,13 +58,16 @@ static void print_table_head()
 }
 
 // Releases the servos, finds them and records into the open frame file until ESC; returns
-// the exit status.
-static int record(const RunSettings& settings, std::FILE* file)
+// the exit status. The file is emptied only when the recording starts; `file` becomes the
+// stream written then (null when that failed).
+static int record(const RunSettings& settings, std::FILE*& file)
 {
     std::printf("Disabling Torque on all motors at baudrate %d.\n", settings.baudnum);
     std::fflush(stdout);
-    for (int pass = 0; pass < TORQUE_OFF_PASSES; ++pass)
+    for (int pass = 0; pass < TORQUE_OFF_PASSES; ++pass) {
         broadcast_torque_off(settings.baudnum);
+        exit_if_line_gone();
+    }
 
     std::printf("Searching for available motors at baudrate %d:\n", settings.baudnum);
     found_stored = 0;
@@ -93,6 +97,13 @@ static int record(const RunSettings& settings, std::FILE* file)
         positionRow[i] = positionTexts[i];
     }
 
+    // Up to here an existing file is as it was: nothing recorded, nothing lost.
+    file = start_recorded_file(file, settings.frameFileName);
+    if (!file) {
+        std::fprintf(stderr, "posetape: cannot write to '%s': %s\n", settings.frameFileName,
+                     std::strerror(errno));
+        return 1;
+    }
     bool headerWritten = false;
     std::uint32_t lastStamp = GetTickCount();
     for (unsigned long frame = 0;; ++frame) {
@@ -108,11 +119,14 @@ static int record(const RunSettings& settings, std::FILE* file)
         lastStamp = now;
         for (int i = 0; i < found_stored; ++i) {
             int speed = read_word_retry(found_ids[i], ADDR_PRESENT_SPEED);
+            // The rows already written are on disk; this one is dropped with the line.
+            exit_if_line_gone();
             std::printf("[");
             std::snprintf(speedTexts[i], sizeof speedTexts[i], "%s",
                           print_result(recorded_speed(speed)));
             std::printf("]");
             int position = read_word_retry(found_ids[i], ADDR_PRESENT_POSITION);
+            exit_if_line_gone();
             std::snprintf(positionTexts[i], sizeof positionTexts[i], "%s", print_result(position));
         }
         // The file line is on disk before the row ends on the screen, so a recording cut
@@ -137,7 +151,7 @@ static int record(const RunSettings& settings, std::FILE* file)
 
 int run_recording(const RunSettings& settings)
 {
-    std::FILE* file = create_frame_file(settings.frameFileName);
+    std::FILE* file = open_frame_file_to_record(settings.frameFileName);
     if (!file) {
         std::printf("ERROR: Couldn't open file '%s' for storing the recorded positions!\n",
                     settings.frameFileName);
@@ -145,6 +159,7 @@ int run_recording(const RunSettings& settings)
     }
     std::printf("Opened file '%s' for storing the recorded positions.\n", settings.frameFileName);
     int status = record(settings, file);
-    std::fclose(file);
+    if (file)
+        std::fclose(file);
     return status;
 }

@@ -45,7 +45,8 @@ int main(int argc, char** argv)
         return 1;
     bus_change_baud(35);
     for (id = first1; id <= last1; id++) {
-        if (bus_ping(1, id, &model, NULL) != RESULT_SUCCESS || !show(1, id, model, "present_position"))
+        if (bus_ping(1, id, &model, NULL) != RESULT_SUCCESS ||
+            !show(1, id, model, "present_position"))
             return fail("a protocol 1.0 servo does not answer");
     }
     if (!bus_set_bps(1000000))

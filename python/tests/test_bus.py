@@ -58,6 +58,12 @@ def test_exchanges_on_the_simulated_chain():
             with pytest.raises(ValueError):
                 call(*args)
             assert bus.result == 6, call.__name__
+        # A write the servo refuses raises, naming the bits; without a reply it is silent.
+        for call, args, bits in [(bus.write_byte, (2, kinetron.ADDR_LED, 2), "range"),
+                                 (bus.write_block, (2, kinetron.ADDR_MOVING, [0]), "instr")]:
+            with pytest.raises(BusError, match=f"refused by the servo: {bits}"):
+                call(*args)
+        bus.write_byte(kinetron.ID_BROADCAST, kinetron.ADDR_LED, 2)
         bus.sync_write(30, dict.fromkeys(range(83), 1))  # a full packet fits
         assert bus.result == 0
 
@@ -163,7 +169,8 @@ def test_library_search_and_examples(tmp_path):
     while child.poll() is None and lines_written() < 5:
         time.sleep(0.01)
     child.send_signal(signal.SIGINT)
-    assert child.wait(30) == 0
+    child.communicate(timeout=30)  # a full pipe of progress lines would hold the child up
+    assert child.returncode == 0
     motion = kinetron.frames.read(recording)
     assert motion.ids == [2, 3] and len(motion.frames) >= 3
     assert {(tuple(f.positions), tuple(f.speeds)) for f in motion.frames} == {((300, 300), (0, 0))}

@@ -2,13 +2,17 @@
 // scripted fake bus.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
+#include <sstream>
 #include <string>
+#include <vector>
 
 #include "adapter.h"
 #include "arguments.h"
 #include "bus_tools.h"
 #include "fake_bus.h"
+#include "model_options.h"
 #include "registers.h"
 
 namespace {
@@ -160,6 +164,76 @@ TEST(Arguments, NumbersConvertLikeAtoiAndSaturate)
     EXPECT_EQ(arg_int(3, argv, 2, -1), 0);
     EXPECT_EQ(arg_int(3, argv, 3, -1), -1); // absent: the default
     EXPECT_EQ(arg_int(2, argv, 2, 35), 35);
+}
+
+// A command line's words after the options are taken, then "|" and what was taken, or "refused".
+std::string options_taken(const char* line, unsigned takes)
+{
+    std::vector<std::string> words{"tool"};
+    std::istringstream in(line);
+    for (std::string w; in >> w;)
+        words.push_back(w);
+    std::vector<char*> argv;
+    for (std::string& w : words)
+        argv.push_back(&w[0]);
+    argv.push_back(nullptr);
+    int argc = static_cast<int>(words.size());
+    ModelOptions options;
+    testing::internal::CaptureStderr();
+    bool ok = take_model_options(&argc, argv.data(), takes, "tool", &options);
+    std::string err = testing::internal::GetCapturedStderr();
+    if (!ok) {
+        EXPECT_EQ(err.rfind("tool: ", 0), 0u) << err;
+        EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+        return "refused";
+    }
+    EXPECT_EQ(err, "");
+    EXPECT_EQ(argv[argc], nullptr);
+    std::string out;
+    for (int k = 1; k < argc; ++k)
+        out += std::string(argv[k]) + " ";
+    out += "|";
+    for (int k = 0; k < options.bps_count; ++k)
+        out += " bps=" + std::to_string(options.bps[k]);
+    if (options.protocol != 0)
+        out += " p" + std::to_string(options.protocol);
+    if (options.csv)
+        out += " csv";
+    return out;
+}
+
+TEST(Arguments, ModelOptionsStandAnywhereAndLeaveThePositionalWords)
+{
+    const unsigned ALL = TAKES_MANY_BPS | TAKES_PROTOCOL | TAKES_CSV;
+    const unsigned ONE = TAKES_BPS | TAKES_PROTOCOL | TAKES_CSV;
+    const struct {
+        const char* line;
+        unsigned takes;
+        const char* taken;
+    } cases[] = {
+        {"", ALL, "|"},
+        {"5 present_position", ONE, "5 present_position |"},
+        {"--bps 57600 5 --csv id 9 --protocol 2", ONE, "5 id 9 | bps=57600 p2 csv"},
+        {"watch --bps=1000000 4-6 --protocol=1", ONE, "watch 4-6 | bps=1000000 p1"},
+        {"--bps 9600 all --bps 4500000", ALL, "all | bps=9600 bps=4500000"},
+        {"1 -- --csv -5", ALL, "1 --csv -5 |"},     // after "--" every word is positional
+        {"--protocol 2 --protocol 2", ALL, "| p2"}, // repeated alike: harmless
+        {"--csv 3", TAKES_BPS, "--csv 3 |"},        // not taken: left for the tool to refuse
+        {"--bpsx 3", ALL, "--bpsx 3 |"},
+        {"--bps 9600 --bps 57600", ONE, "refused"},
+        {"--protocol 1 --protocol 2", ALL, "refused"},
+        {"--protocol 3", ALL, "refused"},
+        {"--protocol", ALL, "refused"},
+        {"--protocol= 1", ALL, "refused"},
+        {"--bps", ALL, "refused"},
+        {"--bps 1M", ALL, "refused"},
+        {"--bps 0", ALL, "refused"},
+        {"--bps -9600", ALL, "refused"},
+        {"--bps 99999999999", ALL, "refused"},
+        {"--bps= 9600", ALL, "refused"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(options_taken(c.line, c.takes), c.taken) << c.line;
 }
 
 TEST(Arguments, RangesCompareAsUnsigned)

@@ -39,6 +39,7 @@ void fake_bus_set_opens(bool will_open) { opens = will_open; }
 extern "C" {
 int bus_open(void) { return opens ? 1 : 0; }
 int bus_result(void) { return result_code; }
+const char* kinetron_device(void) { return "fake"; }
 int bus_read_byte(int, int)
 {
     last_byte = true;

@@ -17,12 +17,15 @@ struct ProbeRun {
     std::string log;
 };
 
-ProbeRun run_probe(const std::string& script)
+ProbeRun run_probe(const std::string& script, const std::string& argument = "")
 {
     harness::Process process;
     std::vector<std::string> env = {std::string("LD_LIBRARY_PATH=") + D2XX_FAKE_DIR,
                                     "FAKE_D2XX=" + script};
-    EXPECT_TRUE(process.start({harness::bin_path("linkprobe")}, env));
+    std::vector<std::string> argv = {harness::bin_path("linkprobe")};
+    if (!argument.empty())
+        argv.push_back(argument);
+    EXPECT_TRUE(process.start(argv, env));
     int status = process.wait_exit(20000);
     return {status, process.stdout_text(), process.stderr_text()};
 }
@@ -68,10 +71,20 @@ TEST(Linkprobe, OneDeviceListsOpensConfiguresAndClosesAtTheEnd)
     EXPECT_EQ(run.log, log);
 }
 
+// Other arguments are ignored, as before: the probe runs.
+TEST(Linkprobe, HelpAndVersionMakeNoD2xxCall)
+{
+    for (const char* word : {"-h", "--help", "--version", "x"}) {
+        ProbeRun run = run_probe("", word);
+        EXPECT_EQ(run.status, 0);
+        EXPECT_EQ(run.log.empty(), word[0] == '-') << word << ": " << run.out;
+    }
+}
+
 TEST(Linkprobe, NoDeviceStillTriesToOpenAndClosesNothing)
 {
     ProbeRun run = run_probe("devices=0");
-    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.out, std::string(LIST_HEAD) + "Number of USB devices is 0\n" + OPEN_HEAD +
                            "Error with FT_Open()\n");
     EXPECT_EQ(run.log, "FT_CreateDeviceInfoList(&0) = 0\nFT_GetDeviceInfoList(list, &0) = 0\n"
@@ -81,7 +94,7 @@ TEST(Linkprobe, NoDeviceStillTriesToOpenAndClosesNothing)
 TEST(Linkprobe, FailedOpenMakesNoFurtherCall)
 {
     ProbeRun run = run_probe("fail=FT_Open");
-    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.out, std::string(LIST_HEAD) + "Number of USB devices is 1\n" +
                            device_block(0, H) + OPEN_HEAD + "Error with FT_Open()\n");
     EXPECT_EQ(run.log, "FT_CreateDeviceInfoList(&1) = 0\nFT_GetDeviceInfoList(list, &1) = 0\n"
@@ -124,7 +137,7 @@ TEST(Linkprobe, FailedSetUpStepClosesTheDeviceAndStops)
     for (const char* step : steps) {
         SCOPED_TRACE(step);
         ProbeRun run = run_probe(std::string("fail=") + step);
-        EXPECT_EQ(run.status, 0);
+        EXPECT_EQ(run.status, 1);
         std::string latency_line = std::string(step) == "FT_ResetDevice" ||
                                            std::string(step) == "FT_SetDataCharacteristics" ||
                                            std::string(step) == "FT_SetFlowControl"
@@ -151,7 +164,7 @@ TEST(Linkprobe, FailedSetUpStepClosesTheDeviceAndStops)
 TEST(Linkprobe, ListingFailuresDoNotStopTheOpen)
 {
     ProbeRun run = run_probe("fail=FT_CreateDeviceInfoList,devices=2");
-    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.out, std::string(LIST_HEAD) + "ERROR: FT_CreateDeviceInfoList() returned 4!\n" +
                            OPEN_HEAD +
                            "LatencyTimer was 16, now is 1\nSuccesfully opened the USB Device.\n");
@@ -159,7 +172,7 @@ TEST(Linkprobe, ListingFailuresDoNotStopTheOpen)
                            setup_log() + "FT_Close(" + H + ") = 0\n");
 
     run = run_probe("fail=FT_GetDeviceInfoList,fail=FT_Open");
-    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.out, std::string(LIST_HEAD) + "Number of USB devices is 1\n" + OPEN_HEAD +
                            "Error with FT_Open()\n");
     EXPECT_EQ(run.log, "FT_CreateDeviceInfoList(&1) = 0\nFT_GetDeviceInfoList(list, &1) = 4\n"
@@ -177,7 +190,7 @@ TEST(Linkprobe, DefaultBackendWithoutAnAdapter)
     harness::Process process;
     ASSERT_TRUE(process.start({harness::bin_path("linkprobe")},
                               {"LD_LIBRARY_PATH", "FAKE_D2XX=devices=0"}));
-    EXPECT_EQ(process.wait_exit(20000), 0);
+    EXPECT_EQ(process.wait_exit(20000), 1);
     std::string out = process.stdout_text();
     if (D2XX_DEFAULT_IS_FAKE) {
         EXPECT_NE(process.stderr_text().find("FT_Open(0, &0x0) = 2"), std::string::npos);
@@ -199,7 +212,7 @@ TEST(Linkprobe, BuiltWithoutLibftdiListsNothingAndSaysSoOnce)
     harness::Process process;
     ASSERT_TRUE(process.start({harness::bin_path("linkprobe")},
                               {std::string("LD_LIBRARY_PATH=") + D2XX_NONE_DIR, "FAKE_D2XX"}));
-    EXPECT_EQ(process.wait_exit(20000), 0);
+    EXPECT_EQ(process.wait_exit(20000), 1);
     EXPECT_EQ(process.stdout_text(), std::string(LIST_HEAD) + "Number of USB devices is 0\n" +
                                          OPEN_HEAD + "Error with FT_Open()\n");
     const std::string err = process.stderr_text();

@@ -92,6 +92,8 @@ TEST(OtherTools, RejectedCommandLinesStopBeforeTheAdapter)
         {"holdswitch", {"1", "35", "-1"}, hold + "bad arguments!\n"},
         {"holdswitch", {"1", "256", "1"}, hold + "bad arguments!\n"},
         {"holdswitch", {"1", "-1", "0"}, hold + "bad arguments!\n"},
+        {"holdswitch", {"255", "35", "1"}, hold + "bad arguments!\n"},
+        {"holdswitch", {"999", "35", "1"}, hold + "bad arguments!\n"},
         {"holdswitch", {"1", "35", "on"}, hold + "bad arguments!\n"},       // not read as 0: off
         {"factoryclear", {"--help"}, clear + "see: man factoryclear\n", 0}, // no prompt
         {"factoryclear", {}, clear + "bad args!\n"},
@@ -107,6 +109,7 @@ TEST(OtherTools, RejectedCommandLinesStopBeforeTheAdapter)
          {"256", "1", "1"},
          link + "current: linkspeed <id=256> <old=1> <new=1>\nbad args!\n"},
         {"linkspeed", {"--version"}, "linkspeed" + version, 0},
+        {"servosim", {"--version"}, "servosim" + version, 0},
     };
     for (const Case& c : cases) {
         harness::RunResult r = run_tool(c.tool, c.args);

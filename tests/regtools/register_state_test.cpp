@@ -68,6 +68,10 @@ TEST(Holdswitch, SingleMotorPrintsTwentyReadingsWithoutLineFeed)
     r = run_tool("holdswitch", {"4", "35", "0"}, "sim:ids=4");
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.output, head + "OFF\n" + opened + repeat("0 ", 20));
+    r = run_tool("holdswitch", {"5", "35", "0"}, "sim:ids=4"); // nobody answers
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.output.find(repeat("-1 ", 20) + "\nholdswitch: servo 5 did not"),
+              std::string::npos);
 }
 
 TEST(Holdswitch, TorqueStaysAsAskedAndAllMotorsSwitchesItOffAtBothSpeeds)

@@ -78,6 +78,14 @@ TEST(Factoryclear, SingleBaudResetsToId1AtBaud1)
     EXPECT_EQ(settled_reading(sim, "1", "1", "3"), now_line("  1 ", 5));
 }
 
+TEST(Factoryclear, NoReplyToAnyResetFails)
+{
+    harness::Process p;
+    ASSERT_EQ(run_traced(p, {"factoryclear", "40", "35"}, "ids=1@35", "y"), 1);
+    EXPECT_NE(p.stdout_text().find("Finished reseting motor 40"), std::string::npos);
+    EXPECT_NE(p.stderr_text().find("no servo 40 answered a reset"), std::string::npos);
+}
+
 TEST(Factoryclear, SweepStartsAtBaud0WithTwentyDotsALine)
 {
     harness::PtySession s;

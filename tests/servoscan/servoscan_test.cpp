@@ -8,7 +8,8 @@
 
 namespace {
 
-const std::string USAGE = "usage: servoscan [all | <baudnum> ...]\n";
+const std::string USAGE = "usage: servoscan [all | <baudnum> ...] [--bps N ...] [--protocol 1|2]\n";
+const std::string HEADER = "baud     bps  id  prot  model  fw      deg  temp  volts\n";
 
 harness::Process& start(harness::Process& p, const std::vector<std::string>& args,
                         const std::string& device)
@@ -27,14 +28,40 @@ TEST(Servoscan, ListsEachServoAtItsOwnBaudNumberOnly)
     start(p, {"35", "1"}, "sim:ids=3@35+7@1");
     ASSERT_EQ(p.wait_exit(30000), 0) << p.stderr_text();
     std::string out = p.stdout_text();
-    std::regex expected("usage: servoscan \\[all \\| <baudnum> \\.\\.\\.\\]\n"
-                        "baud  35 \\(  55555 bps\\): 1 found\n"
+    ASSERT_EQ(out.rfind(USAGE, 0), 0u) << out;
+    std::regex expected("baud  35 \\(  55555 bps\\): 1 found\n"
                         "baud   1 \\(1000000 bps\\): 1 found\n"
-                        "baud     bps  id  model  fw   pos  temp  volts\n"
-                        "   1 1000000   7     12  24   512 +\\d+ +\\d+\\.\\d\n"
-                        "  35   55555   3     12  24   512 +\\d+ +\\d+\\.\\d\n"
+                        "baud     bps  id  prot  model  fw      deg  temp  volts\n"
+                        "   1 1000000   7   1.0     12  24    150.0 +\\d+ +\\d+\\.\\d\n"
+                        "  35   55555   3   1.0     12  24    150.0 +\\d+ +\\d+\\.\\d\n"
                         "Found 2 servos\\.\n");
-    EXPECT_TRUE(std::regex_match(out, expected)) << out;
+    EXPECT_TRUE(std::regex_match(out.substr(USAGE.size()), expected)) << out;
+}
+
+TEST(Servoscan, BothProtocolsEachModelInUnitsAndASharedRateVisitedOnce)
+{
+    const std::string chain = "sim:ids=1@1+4-5#1060@3+7#350@3+8#29@250";
+    const std::string p1 = "   1 1000000   1   1.0     12  24    150.0    35   11.0\n";
+    const std::string p2 = "   3 1000000   4   2.0   1060  46    180.0    35   11.0\n"
+                           "   3 1000000   5   2.0   1060  46    180.0    35   11.0\n"
+                           "   3 1000000   7   2.0    350  42    150.0    35    7.5\n";
+    const struct {
+        std::vector<std::string> args;
+        std::string out;
+    } rows[] = {
+        {{"--bps", "2250000", "1", "1"},
+         "baud   1 (1000000 bps): 4 found\nbaud 250 (2250000 bps): 1 found\n" + HEADER +
+             " 250 2250000   8   1.0     29  41    180.0    35   11.0\n" + p1 + p2 +
+             "Found 5 servos.\n"},
+        {{"1", "--protocol", "2", "35"},
+         "baud   - (1000000 bps): 3 found\n" + HEADER + p2 + "Found 3 servos.\n"},
+    };
+    for (const auto& row : rows) {
+        harness::Process p;
+        start(p, row.args, chain);
+        EXPECT_EQ(p.wait_exit(30000), 0) << p.stderr_text();
+        EXPECT_EQ(p.stdout_text(), USAGE + row.out);
+    }
 }
 
 TEST(Servoscan, TwoServosSharingAnIdAtDifferentSpeedsAreBothListed)
@@ -54,11 +81,11 @@ TEST(Servoscan, EmptyBusBadArgumentsAndMissingAdapterEndWithStatusOne)
         harness::Process p;
         start(p, {"9"}, "sim");
         EXPECT_EQ(p.wait_exit(30000), 1);
-        EXPECT_EQ(p.stdout_text(), USAGE + "baud   9 ( 200000 bps): 0 found\n"
-                                           "baud     bps  id  model  fw   pos  temp  volts\n"
-                                           "Found 0 servos.\n");
+        EXPECT_EQ(p.stdout_text(),
+                  USAGE + "baud   9 ( 200000 bps): 0 found\n" + HEADER + "Found 0 servos.\n");
     }
-    for (const char* bad : {"255", "-1", "all 3", "1 all", "3x", "1 two"}) {
+    for (const char* bad : {"255", "-1", "all 3", "1 all", "3x", "1 two", "--protocol 3",
+                            "--bps 12", "--protocol 1 --bps 57600", "--bps"}) {
         harness::Process p;
         std::vector<std::string> args;
         std::string text(bad);

@@ -40,6 +40,8 @@ int read_byte(int id, int address)
 TEST(Servosim, LinkPointsAtTheSlaveUntilTerminated)
 {
     const std::string link = harness::temp_dir() + "/servo-line";
+    // A stale link, to nothing, is taken over.
+    ASSERT_EQ(symlink("/dev/pts/no-such-terminal", link.c_str()), 0);
     harness::Process sim;
     ASSERT_TRUE(sim.start({harness::bin_path("servosim"), "ids=3", "--link", link}));
     ASSERT_TRUE(sim.wait_for_stdout("\n"));
@@ -54,10 +56,28 @@ TEST(Servosim, LinkPointsAtTheSlaveUntilTerminated)
     EXPECT_EQ(read_byte(3, 3), 3);
     bus_close();
 
+    // A second server may not take over a link that the first still serves (had it, the
+    // first would leave the link behind below).
+    harness::Process second;
+    ASSERT_TRUE(second.start({harness::bin_path("servosim"), "ids=4", "--link", link}));
+    EXPECT_EQ(second.wait_exit(), 2);
+    EXPECT_EQ(second.stdout_text(), "");
+    EXPECT_EQ(second.stderr_text().find('\n'), second.stderr_text().size() - 1)
+        << "one line: " << second.stderr_text();
+
     sim.signal(SIGTERM);
     EXPECT_EQ(sim.wait_exit(), 0);
     struct stat info;
     EXPECT_NE(lstat(link.c_str(), &info), 0) << "the link is gone";
+
+    // A server leaves a link that no longer points to its terminal.
+    harness::Process third;
+    ASSERT_TRUE(third.start({harness::bin_path("servosim"), "ids=3", "--link", link}));
+    ASSERT_TRUE(third.wait_for_stdout("\n"));
+    ASSERT_TRUE(unlink(link.c_str()) == 0 && symlink("/dev/null", link.c_str()) == 0);
+    third.signal(SIGTERM);
+    EXPECT_EQ(third.wait_exit(), 0);
+    EXPECT_EQ(lstat(link.c_str(), &info), 0) << "someone else's link stays";
 }
 
 TEST(Servosim, ServesClientsOneAfterAnotherWithState)

@@ -114,13 +114,13 @@ imports)
   ;;
 usage)
   for tool in jointwatch swingtest regbyte regword holdswitch linkspeed factoryclear servoscan \
-              frameplot servocheck; do
+              frameplot servocheck servoreg; do
     run_pair "usage-$tool" sim $tool -1 -1 -1
   done
   run_pair usage-posetape sim posetape PLAY frames.csv -1 -1
   ;;
 sim-play)
-  run_pair sim-play sim posetape PLAY $SAMPLE 1 18 1 0.1
+  run_pair sim-play sim posetape PLAY $SAMPLE 1 18 35 0.1
   ;;
 com)
   # Wine sets the standard speeds on a pseudo-terminal; at any other (57142 at baud number
