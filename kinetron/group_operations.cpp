@@ -151,13 +151,7 @@ int bus_sync_write(int protocol, int address, int count, int n, const int* ids,
         !valid_address(protocol, address) || count < 1 ||
         static_cast<std::size_t>(count) > MOST_PARAMS2)
         return refuse();
-    std::vector<std::uint8_t> params;
-    if (protocol == 1) {
-        params = {static_cast<std::uint8_t>(address), static_cast<std::uint8_t>(count)};
-    } else {
-        kinetron::append_word(params, address);
-        kinetron::append_word(params, count);
-    }
+    std::vector<std::uint8_t> params = kinetron::address_and_count(protocol, address, count);
     for (int k = 0; k < n; ++k) {
         if (params.size() > MOST_PARAMS2)
             return refuse();
@@ -198,9 +192,7 @@ int bus_sync_read(int fast, int n, const int* ids, int address, int count, unsig
     if (!listed_ids(2, n, ids) || out == nullptr || !valid_address(2, address) || count < 1 ||
         count > kinetron::MAX_READ_BYTES2)
         return refuse_group(n, results, errors);
-    std::vector<std::uint8_t> params;
-    kinetron::append_word(params, address);
-    kinetron::append_word(params, count);
+    std::vector<std::uint8_t> params = kinetron::address_and_count(2, address, count);
     for (int k = 0; k < n; ++k)
         params.push_back(static_cast<std::uint8_t>(ids[k]));
     const std::vector<std::uint8_t> bytes = kinetron::encode_packet2(

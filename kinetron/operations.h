@@ -42,6 +42,10 @@ std::vector<std::uint8_t> encode_packet1(int id, int instruction,
 // Appends a 2-byte value, low byte first.
 void append_word(std::vector<std::uint8_t>& out, int value);
 
+// The address and the byte count that lead READ, SYNC_READ and SYNC_WRITE parameters: a byte
+// each in protocol 1.0, a word each in protocol 2.0.
+std::vector<std::uint8_t> address_and_count(int protocol, int address, int count);
+
 } // namespace kinetron
 
 #endif

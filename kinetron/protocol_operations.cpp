@@ -30,6 +30,16 @@ void append_word(std::vector<std::uint8_t>& out, int value)
     out.push_back(static_cast<std::uint8_t>((value >> 8) & 0xFF));
 }
 
+std::vector<std::uint8_t> address_and_count(int protocol, int address, int count)
+{
+    if (protocol == 1)
+        return {static_cast<std::uint8_t>(address), static_cast<std::uint8_t>(count)};
+    std::vector<std::uint8_t> params;
+    append_word(params, address);
+    append_word(params, count);
+    return params;
+}
+
 int send_instruction(int protocol, int id, int instruction, const std::vector<std::uint8_t>& params,
                      int reply_params)
 {
@@ -145,13 +155,7 @@ int bus_read(int protocol, int id, int address, int count, unsigned char* out)
     const int most = protocol == 1 ? kinetron::MAX_REPLY_PARAMS : kinetron::MAX_READ_BYTES2;
     if (!block_fits(protocol, address, count, most))
         return refuse();
-    std::vector<std::uint8_t> params;
-    if (protocol == 1) {
-        params = {static_cast<std::uint8_t>(address), static_cast<std::uint8_t>(count)};
-    } else {
-        kinetron::append_word(params, address);
-        kinetron::append_word(params, count);
-    }
+    std::vector<std::uint8_t> params = kinetron::address_and_count(protocol, address, count);
     const int result = send_instruction(protocol, id, INST_READ, params, count);
     if (result == RESULT_SUCCESS)
         std::memcpy(out, g_bus.reply, static_cast<std::size_t>(count));

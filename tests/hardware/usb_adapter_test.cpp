@@ -158,8 +158,8 @@ TEST_F(UsbAdapterTest, SecondToolFindsTheAdapterBusy)
     EXPECT_EQ(watch.wait_exit(), 0);
 }
 
-// The adapter pulled out under a running tool: its line hangs up. The tool goes on showing
-// failure texts, ESC still ends it, and a recording keeps complete lines.
+// The adapter pulled out under a running tool: its line hangs up. The tool ends at once with
+// status 1 and says the line is gone, and a recording keeps complete lines.
 TEST_F(UsbAdapterTest, PulledOutWhileAToolRuns)
 {
     const std::string path = harness::temp_dir() + "/pulled.csv";
@@ -176,9 +176,9 @@ TEST_F(UsbAdapterTest, PulledOutWhileAToolRuns)
         ASSERT_TRUE(s.wait_for_count(rec ? "\n|[" : "\n|", 31)) << s.output();
         usb->pull_out(1);
         const std::size_t gone = s.mark();
-        ASSERT_TRUE(s.wait_for("txF", 10000, gone)) << s.output_since(gone);
-        s.send(harness::KEY_ESC);
-        EXPECT_EQ(s.wait_exit(), 0) << s.output_since(gone);
+        EXPECT_TRUE(s.wait_for("/dev/ttyUSB1: the line to the servos is gone", 10000, gone))
+            << s.output_since(gone);
+        EXPECT_EQ(s.wait_exit(), 1) << s.output_since(gone);
         EXPECT_TRUE(s.terminal_restored());
         if (rec)
             hardening::checked_recording(path, 3);
