@@ -10,18 +10,12 @@
 #include "device_choice.h"
 #include "exchange.h"
 #include "kinetron.h"
+#include "operations.h"
 
-namespace {
+namespace kinetron {
 
-using kinetron::BusState;
-using kinetron::Line;
-
-// The library's one state. Constructed before main and never destroyed (BusState has no
-// destructor), so the watchdog's exit leaves it as it is.
 BusState g_bus;
 
-// The library's one way to report a failure: kept for kinetron_last_error() and, unless
-// the caller asked for quiet, said in one line on standard error.
 void report_failure(const char* format, ...)
 {
     std::va_list args;
@@ -32,7 +26,6 @@ void report_failure(const char* format, ...)
         std::fprintf(stderr, "kinetron: %s\n", g_bus.last_error);
 }
 
-// Sets the line's speed; on refusal says why and leaves the recorded speed alone.
 bool set_line_speed(Line* line, int bits_per_second)
 {
     std::string error;
@@ -43,9 +36,6 @@ bool set_line_speed(Line* line, int bits_per_second)
     return false;
 }
 
-bool valid_id(int id) { return id >= 0 && id <= ID_BROADCAST; }
-
-// An operation that sends nothing: code 4, and no reply to tell of.
 void refuse_packet()
 {
     g_bus.packet.clear();
@@ -53,6 +43,18 @@ void refuse_packet()
     g_bus.reply_count = 0;
     g_bus.reply_status = -1;
 }
+
+} // namespace kinetron
+
+namespace {
+
+using kinetron::g_bus;
+using kinetron::Line;
+using kinetron::refuse_packet;
+using kinetron::report_failure;
+using kinetron::set_line_speed;
+
+bool valid_id(int id) { return id >= 0 && id <= ID_BROADCAST; }
 
 // Sends the packet under construction and empties it; the result code of the exchange.
 int transfer_packet()

@@ -17,8 +17,10 @@
 
 namespace kinetron {
 
-// Most parameter bytes a reply can carry.
+// Most parameter bytes a protocol 1.0 reply can carry.
 constexpr int MAX_REPLY_PARAMS = 253;
+// Most bytes one protocol 2.0 READ asks for.
+constexpr int MAX_READ_BYTES2 = 1000;
 // Speed a line opens at, before the first bus_change_baud: baud number 1, the servos'
 // factory setting.
 constexpr int OPENING_BITS_PER_SECOND = 1000000;
@@ -34,7 +36,7 @@ struct BusState {
     // The last exchange: its result code, the parameters and the error byte of its reply
     // (-1 when it had no good reply or expected none).
     int result = RESULT_SENT;
-    std::uint8_t reply[MAX_REPLY_PARAMS] = {};
+    std::uint8_t reply[MAX_READ_BYTES2] = {};
     int reply_count = 0;
     int reply_status = -1;
     // Set when an exchange ended at its deadline without a good reply: the servo may still

@@ -1,10 +1,13 @@
 #include "exchange.h"
 
 #include <algorithm>
+#include <set>
 
 #include "clock.h"
+#include "packet_protocol2.h"
 #include "registers.h"
 #include "reply_scan.h"
+#include "reply_scan_protocol2.h"
 #include "timing.h"
 
 namespace kinetron {
@@ -33,9 +36,12 @@ void drop_late_bytes(Line* line)
 // address + 512. On a line that echoes those bytes are the echo, on one that does not they
 // are the reply. Which it is, each line shows with its first reply: behind an echo of the
 // packet or not. Until then the question is put to the line itself (line_echoes).
+// A protocol 2.0 instruction never looks like a status packet: its instruction byte is
+// never the status byte 0x55.
 bool echo_shaped_like_reply(const std::vector<std::uint8_t>& packet, const Exchange& exchange)
 {
-    return packet[2] == exchange.expect_id && packet[3] == exchange.expect_params + 2;
+    return exchange.protocol == 1 && packet[2] == exchange.expect_id &&
+           packet[3] == exchange.expect_params + 2;
 }
 
 bool begins_with_copy(const std::vector<std::uint8_t>& received, std::size_t filled,
@@ -69,6 +75,86 @@ bool line_echoes(BusState& bus)
     return filled == sizeof back && std::equal(back, back + filled, ping_all);
 }
 
+// Bytes of one status packet on the wire carrying `params` parameter bytes (protocol 2.0:
+// with room for the stuffing they may need).
+int status_wire_bytes(int protocol, int params)
+{
+    return protocol == 1 ? params + 6 : params + params / 3 + 11;
+}
+
+// Finds the one status packet the exchange waits for, in the bytes received so far.
+// `unstuffed` holds a protocol 2.0 reply's parameters.
+ScanResult scan_one(const Exchange& exchange, const std::uint8_t* received, std::size_t count,
+                    const std::uint8_t* sent, std::size_t sent_count, int expect_id,
+                    int expect_params, std::vector<std::uint8_t>& unstuffed)
+{
+    if (exchange.protocol == 1)
+        return scan_reply(received, count, sent, sent_count, expect_id, expect_params);
+    return scan_reply2(received, count, sent, sent_count, expect_id, expect_params, unstuffed);
+}
+
+int code_of(ScanState state)
+{
+    switch (state) {
+    case ScanState::Nothing:
+        return RESULT_RX_TIMEOUT;
+    case ScanState::Partial:
+        return RESULT_RX_WAITING;
+    case ScanState::BadPacket:
+        return RESULT_RX_CORRUPT;
+    case ScanState::Good:
+        break;
+    }
+    return RESULT_SUCCESS;
+}
+
+// Drops stale input and writes the packet; false (after the whole time-out, so that a caller
+// retrying in a loop does not spin) when the line refuses it.
+bool send_packet(Line* line, const std::vector<std::uint8_t>& packet, std::int64_t timeout)
+{
+    line->discard_input();
+    const std::int64_t sent_at = monotonic_us();
+    if (line->write_all(packet.data(), packet.size()))
+        return true;
+    sleep_until_us(sent_at + timeout);
+    return false;
+}
+
+// What receive() saw.
+enum class Received { Done, Deadline, DeadLine };
+
+// Reads into `received` until `done` says every reply is in, or the deadline passes. With
+// `quiet_us` above 0 the wait ends at `first_until` when nothing has come by then, and
+// once the line has been quiet for `quiet_us` after the last bytes. Bytes beyond the buffer
+// are read and dropped.
+template <class Done>
+Received receive(Line* line, std::vector<std::uint8_t>& received, std::size_t& filled,
+                 std::int64_t deadline, std::int64_t quiet_us, std::int64_t first_until, Done done)
+{
+    std::uint8_t overflow[256];
+    std::int64_t until = quiet_us > 0 ? std::min(first_until, deadline) : deadline;
+    for (;;) {
+        int n;
+        if (filled < received.size())
+            n = line->read_until(received.data() + filled, received.size() - filled, until);
+        else
+            n = line->read_until(overflow, sizeof overflow, until);
+        if (n < 0) {
+            sleep_until_us(deadline);
+            return Received::DeadLine;
+        }
+        if (n == 0)
+            return Received::Deadline;
+        if (quiet_us > 0)
+            until = std::min(deadline, monotonic_us() + quiet_us);
+        if (filled >= received.size())
+            continue;
+        filled += static_cast<std::size_t>(n);
+        if (done())
+            return Received::Done;
+    }
+}
+
 // Keeps the good reply that `scan` found.
 int take_reply(BusState& bus, const ScanResult& scan, std::int64_t timeout)
 {
@@ -87,92 +173,317 @@ int take_reply(BusState& bus, const ScanResult& scan, std::int64_t timeout)
     return RESULT_SUCCESS;
 }
 
+int run_single_exchange(BusState& bus, const Exchange& exchange)
+{
+    Line* line = bus.line;
+    const std::vector<std::uint8_t>& packet = *exchange.packet;
+    const int reply_bytes =
+        exchange.expect_reply ? status_wire_bytes(exchange.protocol, exchange.expect_params) : 0;
+    const std::int64_t timeout =
+        reply_timeout_us(bus.bits_per_second, static_cast<int>(packet.size()), reply_bytes,
+                         line->latency_ms(), line->is_usb_adapter());
+
+    if (!send_packet(line, packet, timeout))
+        return RESULT_TX_FAIL;
+    if (!exchange.expect_reply)
+        return RESULT_SENT;
+
+    const std::int64_t deadline = monotonic_us() + timeout;
+    std::vector<std::uint8_t> received(RECEIVE_CAPACITY);
+    std::vector<std::uint8_t> unstuffed;
+    std::size_t filled = 0;
+    const auto scan = [&](const std::uint8_t* sent, std::size_t sent_count) {
+        return scan_one(exchange, received.data(), filled, sent, sent_count, exchange.expect_id,
+                        exchange.expect_params, unstuffed);
+    };
+    int outcome = -1;
+    const Received how = receive(line, received, filled, deadline, 0, deadline, [&] {
+        const ScanResult found = scan(packet.data(), packet.size());
+        const bool behind_copy = begins_with_copy(received, filled, packet);
+        if (found.state == ScanState::Good) {
+            bus.line_echo = behind_copy ? ECHO_SEEN : ECHO_NONE;
+            outcome = take_reply(bus, found, timeout);
+            return true;
+        }
+        if (behind_copy && bus.line_echo == ECHO_NONE && echo_shaped_like_reply(packet, exchange)) {
+            outcome = take_reply(bus, scan(nullptr, 0), timeout);
+            return true;
+        }
+        return false;
+    });
+    if (how == Received::DeadLine)
+        return RESULT_RX_FAIL;
+    if (how == Received::Done)
+        return outcome;
+
+    const ScanResult found = scan(packet.data(), packet.size());
+    if (filled == 0)
+        bus.line_echo = ECHO_NONE; // a line that echoes would have handed the packet back
+    if (found.state == ScanState::Nothing && bus.line_echo == ECHO_UNKNOWN &&
+        begins_with_copy(received, filled, packet) && echo_shaped_like_reply(packet, exchange)) {
+        bus.line_echo = line_echoes(bus) ? ECHO_SEEN : ECHO_NONE;
+        if (bus.line_echo == ECHO_NONE)
+            return take_reply(bus, scan(nullptr, 0), timeout);
+    }
+    drop_late_bytes(line);
+    bus.reply_may_be_late = true;
+    return code_of(found.state);
+}
+
+// ---- Group reads ----------------------------------------------------------------------
+
+// Bytes of the replies on the wire, all listed servos together.
+int group_reply_bytes(const Exchange& exchange)
+{
+    int bytes = 0;
+    if (exchange.shape == ReplyShape::Combined) {
+        bytes = static_cast<int>(HEADER2_BYTES) + 1 + 2;
+        for (const ReplySlot& slot : *exchange.slots)
+            bytes += 4 + slot.params;
+        return bytes;
+    }
+    for (const ReplySlot& slot : *exchange.slots)
+        bytes += status_wire_bytes(exchange.protocol, slot.params);
+    return bytes;
+}
+
+// Where each listed servo's status packet lies in the bytes received: found in list order,
+// each one searched for behind the last one found before it.
+struct ListedReplies {
+    std::vector<std::size_t> start, end;
+    std::vector<bool> found;
+};
+
+bool scan_listed(const Exchange& exchange, const std::vector<std::uint8_t>& received,
+                 std::size_t filled, ListedReplies& at)
+{
+    std::vector<ReplySlot>& slots = *exchange.slots;
+    const std::vector<std::uint8_t>& packet = *exchange.packet;
+    std::vector<std::uint8_t> unstuffed;
+    std::size_t from = 0;
+    bool all = true;
+    for (std::size_t k = 0; k < slots.size(); ++k) {
+        if (at.found[k]) {
+            from = at.end[k];
+            continue;
+        }
+        const bool first = from == 0;
+        const ScanResult r = scan_one(exchange, received.data() + from, filled - from,
+                                      first ? packet.data() : nullptr, first ? packet.size() : 0,
+                                      slots[k].id, slots[k].params, unstuffed);
+        if (r.state != ScanState::Good) {
+            all = false;
+            continue;
+        }
+        at.found[k] = true;
+        at.start[k] = from + r.start;
+        at.end[k] = from + r.end;
+        slots[k].result = RESULT_SUCCESS;
+        slots[k].error = r.error;
+        slots[k].data.assign(r.params, r.params + r.param_count);
+        from = at.end[k];
+    }
+    return all;
+}
+
+// A listed servo without a good reply: its code from the bytes between the replies of the
+// servos found before and after it.
+void settle_listed(const Exchange& exchange, const std::vector<std::uint8_t>& received,
+                   std::size_t filled, const ListedReplies& at)
+{
+    std::vector<ReplySlot>& slots = *exchange.slots;
+    const std::vector<std::uint8_t>& packet = *exchange.packet;
+    std::vector<std::uint8_t> unstuffed;
+    std::size_t from = 0;
+    for (std::size_t k = 0; k < slots.size(); ++k) {
+        if (at.found[k]) {
+            from = at.end[k];
+            continue;
+        }
+        std::size_t to = filled;
+        for (std::size_t next = k + 1; next < slots.size(); ++next)
+            if (at.found[next] && at.start[next] >= from) {
+                to = at.start[next];
+                break;
+            }
+        const bool first = from == 0;
+        const ScanResult r =
+            scan_one(exchange, received.data() + from, to - from, first ? packet.data() : nullptr,
+                     first ? packet.size() : 0, slots[k].id, slots[k].params, unstuffed);
+        slots[k].result = code_of(r.state == ScanState::Good ? ScanState::BadPacket : r.state);
+    }
+}
+
+// The combined reply of a fast read: each part found gives its slot its data.
+bool scan_combined(const Exchange& exchange, const std::vector<std::uint8_t>& received,
+                   std::size_t filled, bool at_deadline)
+{
+    std::vector<ReplySlot>& slots = *exchange.slots;
+    std::vector<FastPart> parts(slots.size());
+    for (std::size_t k = 0; k < slots.size(); ++k) {
+        parts[k].id = slots[k].id;
+        parts[k].count = slots[k].params;
+    }
+    const std::vector<std::uint8_t>& packet = *exchange.packet;
+    const ScanState state =
+        scan_fast_reply(received.data(), filled, packet.data(), packet.size(), parts);
+    if (state != ScanState::Good && !at_deadline)
+        return false;
+    for (std::size_t k = 0; k < slots.size(); ++k) {
+        if (parts[k].good) {
+            slots[k].result = RESULT_SUCCESS;
+            slots[k].error = parts[k].error;
+            slots[k].data.assign(parts[k].data, parts[k].data + parts[k].count);
+        } else {
+            slots[k].result = code_of(state);
+        }
+    }
+    return state == ScanState::Good;
+}
+
+// Every status packet of a PING to all: a slot per servo, the first reply of each id.
+void scan_everyone(const Exchange& exchange, const std::vector<std::uint8_t>& received,
+                   std::size_t filled)
+{
+    std::vector<ReplySlot>& slots = *exchange.slots;
+    slots.clear();
+    std::set<int> seen;
+    std::vector<std::uint8_t> unstuffed;
+    const std::vector<std::uint8_t>& packet = *exchange.packet;
+    std::size_t from = 0;
+    for (;;) {
+        const bool first = from == 0;
+        const ScanResult r =
+            scan_reply2(received.data() + from, filled - from, first ? packet.data() : nullptr,
+                        first ? packet.size() : 0, ANY_ID, exchange.expect_params, unstuffed);
+        if (r.state != ScanState::Good)
+            break;
+        const int id = received[from + r.start + 4];
+        from += r.end;
+        if (!seen.insert(id).second)
+            continue;
+        ReplySlot slot;
+        slot.id = id;
+        slot.params = exchange.expect_params;
+        slot.result = RESULT_SUCCESS;
+        slot.error = r.error;
+        slot.data.assign(r.params, r.params + r.param_count);
+        slots.push_back(slot);
+    }
+    std::sort(slots.begin(), slots.end(),
+              [](const ReplySlot& a, const ReplySlot& b) { return a.id < b.id; });
+}
+
+int run_group_exchange(BusState& bus, const Exchange& exchange)
+{
+    Line* line = bus.line;
+    const std::vector<std::uint8_t>& packet = *exchange.packet;
+    std::vector<ReplySlot>& slots = *exchange.slots;
+    const bool everyone = exchange.shape == ReplyShape::Everyone;
+    // A PING to all waits for as many servos as ids can be given.
+    const int servos = everyone ? ID2_HIGHEST_SERVO + 1 : static_cast<int>(slots.size());
+    const int reply_bytes = everyone ? servos * status_wire_bytes(2, exchange.expect_params)
+                                     : group_reply_bytes(exchange);
+    const int sent_bytes = static_cast<int>(packet.size());
+    const std::int64_t timeout =
+        group_timeout_us(bus.bits_per_second, sent_bytes, reply_bytes, servos, line->latency_ms(),
+                         line->is_usb_adapter());
+    for (ReplySlot& slot : slots) {
+        slot.result = RESULT_RX_TIMEOUT;
+        slot.error = -1;
+        slot.data.clear();
+    }
+
+    if (!send_packet(line, packet, timeout))
+        return RESULT_TX_FAIL;
+    const std::int64_t sent_at = monotonic_us();
+    std::int64_t deadline = sent_at + timeout;
+    // A PING to all ends once the line has been quiet for longer than one more reply and its
+    // return delay (and what the adapter adds) after the last reply; the first reply is
+    // waited for as a single one is.
+    std::int64_t quiet_us = 0;
+    if (everyone) {
+        const int one_reply = status_wire_bytes(2, exchange.expect_params);
+        quiet_us = reply_timeout_us(bus.bits_per_second, 0, one_reply, line->latency_ms(),
+                                    line->is_usb_adapter());
+    }
+
+    std::vector<std::uint8_t> received(
+        std::max<std::size_t>(RECEIVE_CAPACITY, 2 * static_cast<std::size_t>(reply_bytes)));
+    std::size_t filled = 0;
+    ListedReplies at;
+    at.start.assign(slots.size(), 0);
+    at.end.assign(slots.size(), 0);
+    at.found.assign(slots.size(), false);
+    Received how;
+    if (everyone) {
+        const std::int64_t first_deadline =
+            sent_at + reply_timeout_us(bus.bits_per_second, sent_bytes,
+                                       status_wire_bytes(2, exchange.expect_params),
+                                       line->latency_ms(), line->is_usb_adapter());
+        how = receive(line, received, filled, deadline, quiet_us, first_deadline,
+                      [] { return false; });
+    } else if (exchange.shape == ReplyShape::Combined) {
+        how = receive(line, received, filled, deadline, 0, deadline,
+                      [&] { return scan_combined(exchange, received, filled, false); });
+    } else {
+        how = receive(line, received, filled, deadline, 0, deadline,
+                      [&] { return scan_listed(exchange, received, filled, at); });
+    }
+    if (how == Received::DeadLine) {
+        for (ReplySlot& slot : slots)
+            slot.result = RESULT_RX_FAIL;
+        return RESULT_RX_FAIL;
+    }
+
+    int result = RESULT_SUCCESS;
+    if (everyone) {
+        scan_everyone(exchange, received, filled);
+        if (slots.empty()) {
+            std::vector<std::uint8_t> unstuffed;
+            result = code_of(scan_reply2(received.data(), filled, packet.data(), packet.size(),
+                                         ANY_ID, exchange.expect_params, unstuffed)
+                                 .state);
+        }
+    } else {
+        if (how == Received::Deadline) {
+            if (exchange.shape == ReplyShape::Combined)
+                scan_combined(exchange, received, filled, true);
+            else
+                settle_listed(exchange, received, filled, at);
+        }
+        for (const ReplySlot& slot : slots)
+            if (slot.result != RESULT_SUCCESS) {
+                result = slot.result;
+                break;
+            }
+    }
+    for (const ReplySlot& slot : slots)
+        if (slot.result == RESULT_SUCCESS)
+            bus.reply_status = slot.error;
+    if (filled > 0)
+        bus.line_echo = begins_with_copy(received, filled, packet) ? ECHO_SEEN : ECHO_NONE;
+    if (!everyone && result != RESULT_SUCCESS) {
+        drop_late_bytes(line);
+        bus.reply_may_be_late = true;
+    } else if (bus.reply_may_be_late && !everyone) {
+        bus.reply_may_be_late = false;
+        drop_bytes_until(line, monotonic_us() + timeout);
+    }
+    return result;
+}
+
 } // namespace
 
 int run_exchange(BusState& bus, const Exchange& exchange)
 {
     bus.reply_count = 0;
     bus.reply_status = -1;
-    Line* line = bus.line;
-    if (line == nullptr || exchange.packet == nullptr)
+    if (bus.line == nullptr || exchange.packet == nullptr)
         return RESULT_TX_FAIL;
-
-    const std::vector<std::uint8_t>& packet = *exchange.packet;
-    const int reply_bytes = exchange.expect_reply ? exchange.expect_params + 6 : 0;
-    const std::int64_t timeout =
-        reply_timeout_us(bus.bits_per_second, static_cast<int>(packet.size()), reply_bytes,
-                         line->latency_ms(), line->is_usb_adapter());
-
-    line->discard_input();
-    const std::int64_t sent_at = monotonic_us();
-    if (!line->write_all(packet.data(), packet.size())) {
-        // A line that refuses bytes is usually gone; take the full time-out all the same so
-        // that a caller retrying in a loop does not spin.
-        sleep_until_us(sent_at + timeout);
-        return RESULT_TX_FAIL;
-    }
-    if (!exchange.expect_reply)
-        return RESULT_SENT;
-
-    const std::int64_t deadline = monotonic_us() + timeout;
-    std::vector<std::uint8_t> received(RECEIVE_CAPACITY);
-    std::size_t filled = 0;
-    std::uint8_t overflow[256];
-    for (;;) {
-        int n;
-        if (filled < received.size())
-            n = line->read_until(received.data() + filled, received.size() - filled, deadline);
-        else
-            n = line->read_until(overflow, sizeof overflow, deadline);
-        if (n < 0) {
-            sleep_until_us(deadline);
-            return RESULT_RX_FAIL;
-        }
-        if (n == 0)
-            break;
-        if (filled >= received.size())
-            continue;
-        filled += static_cast<std::size_t>(n);
-        const ScanResult scan = scan_reply(received.data(), filled, packet.data(), packet.size(),
-                                           exchange.expect_id, exchange.expect_params);
-        const bool behind_copy = begins_with_copy(received, filled, packet);
-        if (scan.state == ScanState::Good) {
-            bus.line_echo = behind_copy ? ECHO_SEEN : ECHO_NONE;
-            return take_reply(bus, scan, timeout);
-        }
-        if (behind_copy && bus.line_echo == ECHO_NONE && echo_shaped_like_reply(packet, exchange))
-            return take_reply(bus,
-                              scan_reply(received.data(), filled, nullptr, 0, exchange.expect_id,
-                                         exchange.expect_params),
-                              timeout);
-    }
-
-    const ScanResult scan = scan_reply(received.data(), filled, packet.data(), packet.size(),
-                                       exchange.expect_id, exchange.expect_params);
-    if (filled == 0)
-        bus.line_echo = ECHO_NONE; // a line that echoes would have handed the packet back
-    if (scan.state == ScanState::Nothing && bus.line_echo == ECHO_UNKNOWN &&
-        begins_with_copy(received, filled, packet) && echo_shaped_like_reply(packet, exchange)) {
-        bus.line_echo = line_echoes(bus) ? ECHO_SEEN : ECHO_NONE;
-        if (bus.line_echo == ECHO_NONE)
-            return take_reply(bus,
-                              scan_reply(received.data(), filled, nullptr, 0, exchange.expect_id,
-                                         exchange.expect_params),
-                              timeout);
-    }
-    drop_late_bytes(line);
-    bus.reply_may_be_late = true;
-    switch (scan.state) {
-    case ScanState::Nothing:
-        return RESULT_RX_TIMEOUT;
-    case ScanState::Partial:
-        return RESULT_RX_WAITING;
-    case ScanState::BadPacket:
-        return RESULT_RX_CORRUPT;
-    case ScanState::Good:
-        break;
-    }
-    return RESULT_SUCCESS; // not reached: a good reply returns inside the loop
+    if (exchange.expect_reply && exchange.shape != ReplyShape::One && exchange.slots != nullptr)
+        return run_group_exchange(bus, exchange);
+    return run_single_exchange(bus, exchange);
 }
 
 } // namespace kinetron

@@ -6,8 +6,6 @@
 
 namespace kinetron {
 
-namespace {
-
 // Bytes of the echo at the start of `received`: all of `sent` once it has come back whole,
 // 0 when the input does not begin with it. A prefix of `sent` still arriving counts as
 // echo for now; if the next bytes depart from it, it is scanned like anything else.
@@ -25,8 +23,6 @@ std::size_t echo_length(const std::uint8_t* received, std::size_t count, const s
     pending = true;
     return n;
 }
-
-} // namespace
 
 ScanResult scan_reply(const std::uint8_t* received, std::size_t count, const std::uint8_t* sent,
                       std::size_t sent_count, int expect_id, int expect_params)
@@ -57,9 +53,11 @@ ScanResult scan_reply(const std::uint8_t* received, std::size_t count, const std
         if (i + total > count)
             continue; // incomplete; a later FF may still start a whole packet
         const std::uint8_t sum = packet_checksum(received + i + 2, total - 3);
-        if (sum == received[i + total - 1] && id == expect_id && length == expect_params + 2) {
+        if (sum == received[i + total - 1] && (id == expect_id || expect_id == ANY_ID) &&
+            length == expect_params + 2) {
             result.state = ScanState::Good;
             result.start = i;
+            result.end = i + total;
             result.error = received[i + 4];
             result.params = received + i + 5;
             result.param_count = length - 2;

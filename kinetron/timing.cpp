@@ -25,4 +25,12 @@ std::int64_t reply_timeout_us(int bits_per_second, int sent_bytes, int reply_byt
     return timeout;
 }
 
+std::int64_t group_timeout_us(int bits_per_second, int sent_bytes, int reply_bytes, int servos,
+                              int latency_ms, bool usb_adapter)
+{
+    const std::int64_t more_servos = servos > 1 ? servos - 1 : 0;
+    return reply_timeout_us(bits_per_second, sent_bytes, reply_bytes, latency_ms, usb_adapter) +
+           more_servos * LONGEST_RETURN_DELAY_US;
+}
+
 } // namespace kinetron

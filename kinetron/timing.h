@@ -22,6 +22,11 @@ std::int64_t wire_time_us(int bytes, int bits_per_second);
 std::int64_t reply_timeout_us(int bits_per_second, int sent_bytes, int reply_bytes, int latency_ms,
                               bool usb_adapter);
 
+// Time-out of a group read: as reply_timeout_us for all the replies together, with one
+// longest return delay for every listed servo, since they answer one after another.
+std::int64_t group_timeout_us(int bits_per_second, int sent_bytes, int reply_bytes, int servos,
+                              int latency_ms, bool usb_adapter);
+
 } // namespace kinetron
 
 #endif
