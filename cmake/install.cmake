@@ -6,6 +6,7 @@
 #   lib/pkgconfig/kinetron.pc  pkg-config
 #   include/kinetron/          kinetron.h, registers.h
 #   share/kinetron/samples/    frame files that play on the simulated chain
+#   share/kinetron/models/     the servos' control tables and the model list, as text
 #   share/kinetron/            99-kinetron.rules, an example udev rule (not enabled)
 #   share/man/man1/            one page per program
 #   lib/python3/dist-packages/ the Python package kinetron (KINETRON_PYTHON_INSTALL_DIR)
@@ -80,6 +81,8 @@ install(FILES ${PROJECT_SOURCE_DIR}/bus/include/kinetron.h ${PROJECT_SOURCE_DIR}
 
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/samples/ DESTINATION ${KINETRON_INSTALL_DATADIR}/samples
         FILES_MATCHING PATTERN "*.csv")
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/models/ DESTINATION ${KINETRON_INSTALL_DATADIR}/models
+        FILES_MATCHING PATTERN "*.txt")
 
 # Manual pages, compressed as distributions ship them (gzip -n: the same bytes on every build).
 if(NOT WIN32)

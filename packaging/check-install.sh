@@ -78,11 +78,12 @@ done
 ls "$libdir"/libkinetron.so* >/dev/null 2>&1 || ls "$libdir"/libkinetron.*dylib >/dev/null 2>&1 ||
     fail "libkinetron is not in $libdir"
 ls "$prefix"/share/kinetron/samples/*.csv >/dev/null 2>&1 || fail "no sample frame file installed"
+[ -f "$prefix/share/kinetron/models/models.txt" ] || fail "the model table (share/kinetron/models/) is not installed"
 [ -e "$prefix/lib/d2xx-fake" ] && fail "the fake D2XX backend was installed"
 if leftovers=$(grep -rlF -e "$staged" -e "$build" "$prefix" --include='*.cmake' --include='*.pc'); then
     fail "absolute build or install paths in: $leftovers"
 fi
-pass "installed tree: programs, manual pages, library, headers, package files, samples, udev rule"
+pass "installed tree: programs, manual pages, library, headers, package files, samples, model table, udev rule"
 
 if command -v readelf >/dev/null; then
     bad_runpath=""
@@ -190,7 +191,7 @@ elif quietly cpack --config "$build/CPackConfig.cmake" -B "$work/packages" -G "D
         for pattern in 'usr/lib/\(.*/\)\{0,1\}libkinetron\.so.*' 'usr/include/kinetron/kinetron\.h' \
                        'usr/include/kinetron/registers\.h' 'usr/lib/.*cmake/kinetron/kinetronConfig\.cmake' \
                        'usr/lib/.*pkgconfig/kinetron\.pc' 'usr/share/kinetron/samples/.*\.csv' \
-                       'usr/share/kinetron/99-kinetron\.rules' 'usr/lib/python3/dist-packages/kinetron/__init__\.py' \
+                       'usr/share/kinetron/99-kinetron\.rules' 'usr/share/kinetron/models/models\.txt' 'usr/lib/python3/dist-packages/kinetron/__init__\.py' \
                        'usr/lib/python3/dist-packages/kinetron/_install\.py'; do
             grep -q "^$pattern\$" "$work/deb.list" || missing="$missing $pattern"
         done

@@ -12,6 +12,9 @@
 #if defined(_WIN32)
 #if defined(KINETRON_BUILDING_LIBRARY)
 #define KINETRON_API __declspec(dllexport)
+#elif defined(KINETRON_STATIC)
+/* A program that links the library's parts statically (the simulator: the model table). */
+#define KINETRON_API
 #else
 #define KINETRON_API __declspec(dllimport)
 #endif
@@ -186,7 +189,9 @@ KINETRON_API int kinetron_model_has_instruction(int model, int firmware, int whi
 /* The count-th model number the table knows (0..), for listing; 0 past the end. */
 KINETRON_API int kinetron_model_at(int index);
 
-/* A register's raw bytes (size of them, little-endian) as a number, by its signedness. */
+/* A register's raw bytes (size of them, little-endian) as a number, by its signedness: a
+ * signed register's two's complement read as negative, a direction-bit register as stored
+ * (0..2047; kinetron_to_units applies the direction). */
 KINETRON_API long long kinetron_register_decode(const kinetron_register* reg,
                                                 const unsigned char* bytes);
 /* A number as the register's raw bytes (size of them). */
