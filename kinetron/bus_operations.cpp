@@ -199,6 +199,8 @@ int kinetron_latency_ms(void) { return g_bus.line ? g_bus.line->latency_ms() : -
 
 int bus_result(void) { return g_bus.result; }
 
+const char* kinetron_device(void) { return g_bus.device; }
+
 int bus_read_byte(int id, int address) { return read_register(id, address, 1); }
 int bus_read_word(int id, int address) { return read_register(id, address, 2); }
 

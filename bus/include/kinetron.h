@@ -45,6 +45,9 @@ KINETRON_API const char* kinetron_last_error(void);
 KINETRON_API void kinetron_set_quiet(int quiet);
 /* Result code of the last exchange: 1 success, 0 nothing expected, 2..7 failures. */
 KINETRON_API int bus_result(void);
+/* The device the line was last opened as ("/dev/ttyUSB0", "sim:ids=1-3"), for messages; ""
+ * before the first successful open. */
+KINETRON_API const char* kinetron_device(void);
 
 KINETRON_API int bus_read_byte(int id, int address);
 KINETRON_API int bus_read_word(int id, int address);
@@ -104,8 +107,7 @@ KINETRON_API int bus_ping_all(int* ids, int* models, int* firmwares, int max);
  * address 0..65535, count 1..1000) into out. */
 KINETRON_API int bus_read(int protocol, int id, int address, int count, unsigned char* out);
 /* WRITE count data bytes from address (protocol 1.0: 1..252; protocol 2.0: 1..1000). */
-KINETRON_API int bus_write(int protocol, int id, int address, int count,
-                           const unsigned char* data);
+KINETRON_API int bus_write(int protocol, int id, int address, int count, const unsigned char* data);
 
 /* SYNC_WRITE of count bytes from address to n servos: data holds count bytes for ids[0],
  * then count bytes for ids[1], ... Broadcast, no reply (code 0). */
@@ -127,9 +129,8 @@ KINETRON_API int bus_sync_read(int fast, int n, const int* ids, int address, int
                                unsigned char* out, int* results, int* errors);
 /* BULK_READ: protocol 2.0 (fast 1: FAST_BULK_READ) or protocol 1.0 (fast must be 0; the
  * 4096-step models answer it). An id at most once. */
-KINETRON_API int bus_bulk_read(int protocol, int fast, int n, const int* ids,
-                               const int* addresses, const int* counts, unsigned char* out,
-                               int* results, int* errors);
+KINETRON_API int bus_bulk_read(int protocol, int fast, int n, const int* ids, const int* addresses,
+                               const int* counts, unsigned char* out, int* results, int* errors);
 
 /* Protocol 2.0 REBOOT: the servo answers, then restarts (the only way back from an alarm
  * shutdown). */
@@ -149,17 +150,17 @@ enum {
 
 /* One register of a model's control table. */
 typedef struct kinetron_register {
-    const char* name;   /* lower_snake_case: "present_position" */
-    int address;        /* first byte */
-    int size;           /* 1, 2 or 4 bytes */
-    int writable;       /* 0 read only, 1 read and write */
-    int eeprom;         /* 1 in the EEPROM area */
-    long long low;      /* raw range for a write (for read-only registers: what it reads) */
+    const char* name; /* lower_snake_case: "present_position" */
+    int address;      /* first byte */
+    int size;         /* 1, 2 or 4 bytes */
+    int writable;     /* 0 read only, 1 read and write */
+    int eeprom;       /* 1 in the EEPROM area */
+    long long low;    /* raw range for a write (for read-only registers: what it reads) */
     long long high;
-    int signedness;     /* KINETRON_UNSIGNED, KINETRON_SIGNED or KINETRON_DIRECTION_BIT */
-    const char* unit;   /* "deg", "rpm", "V", "C", "%", "mA", "ms", "us" or "" (raw only) */
-    double scale;       /* one raw step in unit: 360/4096 deg, 0.229 rpm, 0.1 V, ... */
-    long long factory;  /* the model's factory value; -1 where it has none */
+    int signedness;    /* KINETRON_UNSIGNED, KINETRON_SIGNED or KINETRON_DIRECTION_BIT */
+    const char* unit;  /* "deg", "rpm", "V", "C", "%", "mA", "ms", "us" or "" (raw only) */
+    double scale;      /* one raw step in unit: 360/4096 deg, 0.229 rpm, 0.1 V, ... */
+    long long factory; /* the model's factory value; -1 where it has none */
 } kinetron_register;
 
 /* The model's protocol (1 or 2), or 0 for a model number the table does not know. */

@@ -78,6 +78,18 @@ const char* print_result(int value)
     return result_text;
 }
 
+void exit_if_line_gone(void)
+{
+    const int code = bus_result();
+    if (code != RESULT_TX_FAIL && code != RESULT_RX_FAIL)
+        return;
+    /* Whatever the tool printed so far leaves before the line on standard error. */
+    std::fflush(stdout);
+    std::fprintf(stderr, "%s: the line to the servos is gone\n", kinetron_device());
+    /* exit runs the console's handler that gives the terminal its mode back. */
+    std::exit(1);
+}
+
 void watchdog_thread(void* unused)
 {
     (void)unused;

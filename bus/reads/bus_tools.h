@@ -31,6 +31,12 @@ const char* print_result(int value);
  * has not finished within a second. Start it once: _beginthread(watchdog_thread, 0, NULL). */
 void watchdog_thread(void* unused);
 
+/* When the last exchange found the line gone (result code 2: the packet could not be sent;
+ * 3: reading the line failed), says so on standard error with the device's name and ends
+ * the process with status 1; the terminal is restored on the way out. A time-out (5, 6, 7)
+ * is an absent or silent servo, not a gone line, and returns like success. */
+void exit_if_line_gone(void);
+
 /* Text of a result code as print_result shows it: "txF", "rxT", ..., "UNK". */
 const char* result_code_text(int code);
 

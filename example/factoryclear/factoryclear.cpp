@@ -22,6 +22,8 @@ const int RESET_LENGTH = 2; /* no parameters */
 
 int id;
 int baudnum;
+/* Set by the first RESET that got a status reply. */
+bool answered = false;
 
 /* Twenty RESET packets at one baud number, one dot each. False as soon as the adapter
  * fails: a packet that could not be sent, or a line that could not be read. */
@@ -37,6 +39,8 @@ bool reset_burst(int speed)
         int result = bus_result();
         if (result == RESULT_TX_FAIL || result == RESULT_RX_FAIL)
             return false;
+        if (result == RESULT_SUCCESS)
+            answered = true;
         std::printf(".");
         std::fflush(stdout); /* progress shows while the sweep runs */
     }
@@ -100,5 +104,14 @@ int main(int argc, char** argv)
     }
     std::printf("Finished reseting motor %d to factory defaults.\n", id);
     bus_close();
+    /* The broadcast id gets no reply by design; any other id should have answered. */
+    if (id != ID_BROADCAST && !answered) {
+        std::fflush(stdout);
+        std::fprintf(stderr,
+                     "factoryclear: no servo %d answered a reset (a servo set not to answer "
+                     "writes takes the reset without a reply)\n",
+                     id);
+        return 1;
+    }
     return 0;
 }

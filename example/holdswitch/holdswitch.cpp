@@ -34,8 +34,9 @@ int single_motor(int argc, char** argv)
     torque = arg_number(argc, argv, 3, 0, &numbers);
     /* A word such as "on" must not read as 0 and switch the torque off. The library would
      * keep the line at its opening speed for any other baud number, and the writes would
-     * reach whichever servo listens there. */
-    if (!numbers || !in_range(baudnum, 0, BAUDNUM_MAX)) {
+     * reach whichever servo listens there; an id no packet can carry would send nothing
+     * and print twenty -1 as if a servo were there to ask. */
+    if (!numbers || !in_range(id, 0, ID_BROADCAST) || !in_range(baudnum, 0, BAUDNUM_MAX)) {
         std::printf("bad arguments!\n");
         return 1;
     }

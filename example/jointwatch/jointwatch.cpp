@@ -37,6 +37,7 @@ static void print_row(void)
     printf("|");
     for (int id = id_start; id <= id_end; ++id) {
         int value = read_word_retry(id, ADDR_PRESENT_POSITION);
+        exit_if_line_gone();
         if (show_debug_info)
             value = last_attempts;
         print_result(value);

@@ -43,6 +43,7 @@ static void send_sync_write(int startAddress, const int* ids, const int* values,
     }
     bus_packet_set_length(3 * count + 4);
     bus_packet_transfer();
+    exit_if_line_gone();
 }
 
 // Sends the entries of the id list whose value lies from lo to hi; the others keep what
@@ -141,8 +142,10 @@ static int play(const RunSettings& settings, std::FILE* file)
 
     std::printf("Reseting initial motor positions");
     std::fflush(stdout);
-    for (int i = 0; i < header.idListSize; ++i)
+    for (int i = 0; i < header.idListSize; ++i) {
         startPositions[i] = read_word_retry(header.idList[i], ADDR_PRESENT_POSITION);
+        exit_if_line_gone();
+    }
     send_included(ADDR_GOAL_POSITION, startPositions, 1, POSITION_MAX, false);
     std::printf(".\n");
 

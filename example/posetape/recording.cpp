@@ -28,6 +28,7 @@ static void search_range(int first, int last)
 {
     for (int id = first; id <= last; ++id) {
         int value = read_byte_retry(id, ADDR_ID);
+        exit_if_line_gone();
         if (value == id && bus_result() == RESULT_SUCCESS) {
             if (found_stored < FRAME_IDS_MAX)
                 found_ids[found_stored++] = id;
@@ -62,8 +63,10 @@ static int record(const RunSettings& settings, std::FILE* file)
 {
     std::printf("Disabling Torque on all motors at baudrate %d.\n", settings.baudnum);
     std::fflush(stdout);
-    for (int pass = 0; pass < TORQUE_OFF_PASSES; ++pass)
+    for (int pass = 0; pass < TORQUE_OFF_PASSES; ++pass) {
         broadcast_torque_off(settings.baudnum);
+        exit_if_line_gone();
+    }
 
     std::printf("Searching for available motors at baudrate %d:\n", settings.baudnum);
     found_stored = 0;
@@ -108,11 +111,14 @@ static int record(const RunSettings& settings, std::FILE* file)
         lastStamp = now;
         for (int i = 0; i < found_stored; ++i) {
             int speed = read_word_retry(found_ids[i], ADDR_PRESENT_SPEED);
+            // The rows already written are on disk; this one is dropped with the line.
+            exit_if_line_gone();
             std::printf("[");
             std::snprintf(speedTexts[i], sizeof speedTexts[i], "%s",
                           print_result(recorded_speed(speed)));
             std::printf("]");
             int position = read_word_retry(found_ids[i], ADDR_PRESENT_POSITION);
+            exit_if_line_gone();
             std::snprintf(positionTexts[i], sizeof positionTexts[i], "%s", print_result(position));
         }
         // The file line is on disk before the row ends on the screen, so a recording cut

@@ -85,6 +85,7 @@ static int scan_baudnum(int baudnum)
                 ++listed;
             }
         }
+        exit_if_line_gone();
         if (esc_among_waiting_keys()) {
             stopped = true;
             break;

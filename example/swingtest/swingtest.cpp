@@ -41,6 +41,7 @@ static int close_and_wait(int status)
 static bool read_start_position(int argc, char** argv)
 {
     int position = read_word_retry(servo_id, ADDR_PRESENT_POSITION);
+    exit_if_line_gone();
     if ((unsigned)position > (unsigned)POSITION_MAX) {
         printf("ERROR: Cant find out the initial position of the motor. You must supply it.\n");
         print_result(read_word_retry(servo_id, ADDR_PRESENT_POSITION));
@@ -56,12 +57,15 @@ static void show_pass(void)
 {
     printf("desired pos: %d,  currPos: ", targets[target_index]);
     print_result(read_word_retry(servo_id, ADDR_PRESENT_POSITION));
+    exit_if_line_gone();
     printf(", currTorque: ");
     print_result(read_word_retry(servo_id, ADDR_PRESENT_LOAD));
+    exit_if_line_gone();
     printf(", currTemp: ");
     /* a word read at the temperature byte: the byte after it (registered) is 0 unless a
      * deferred write is pending */
     print_result(read_word_retry(servo_id, ADDR_PRESENT_TEMPERATURE));
+    exit_if_line_gone();
     Sleep(PASS_PAUSE_MS);
     printf("\n");
     fflush(stdout);
@@ -76,6 +80,7 @@ static bool handle_key(void)
     switch (key) {
     case KEY_ESC:
         bus_write_byte(servo_id, ADDR_TORQUE_ENABLE, 0);
+        exit_if_line_gone();
         printf("Emergency stopped motor!\n");
         swinging = false;
         return false;
@@ -126,6 +131,7 @@ int main(int argc, char** argv)
     _beginthread(watchdog_thread, 0, NULL);
     bus_change_baud(baudnum);
     bus_write_word(servo_id, ADDR_MOVING_SPEED, START_MOVING_SPEED);
+    exit_if_line_gone();
 
     targets[0] = pos_a;
     targets[1] = pos_b;
@@ -139,9 +145,11 @@ int main(int argc, char** argv)
     swinging = true;
     for (;;) {
         int moving = bus_read_byte(servo_id, ADDR_MOVING);
+        exit_if_line_gone();
         if (swinging && bus_result() == RESULT_SUCCESS && moving == 0) {
             target_index = 1 - target_index;
             bus_write_word(servo_id, ADDR_GOAL_POSITION, targets[target_index]);
+            exit_if_line_gone();
         }
         show_pass();
         if (handle_key())

@@ -92,6 +92,8 @@ TEST(OtherTools, RejectedCommandLinesStopBeforeTheAdapter)
         {"holdswitch", {"1", "35", "-1"}, hold + "bad arguments!\n"},
         {"holdswitch", {"1", "256", "1"}, hold + "bad arguments!\n"},
         {"holdswitch", {"1", "-1", "0"}, hold + "bad arguments!\n"},
+        {"holdswitch", {"255", "35", "1"}, hold + "bad arguments!\n"},
+        {"holdswitch", {"999", "35", "1"}, hold + "bad arguments!\n"},
         {"holdswitch", {"1", "35", "on"}, hold + "bad arguments!\n"},       // not read as 0: off
         {"factoryclear", {"--help"}, clear + "see: man factoryclear\n", 0}, // no prompt
         {"factoryclear", {}, clear + "bad args!\n"},

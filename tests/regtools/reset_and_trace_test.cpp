@@ -78,6 +78,17 @@ TEST(Factoryclear, SingleBaudResetsToId1AtBaud1)
     EXPECT_EQ(settled_reading(sim, "1", "1", "3"), now_line("  1 ", 5));
 }
 
+TEST(Factoryclear, NoReplyToAnyResetFails)
+{
+    harness::Process p;
+    ASSERT_EQ(run_traced(p, {"factoryclear", "40", "35"}, "ids=1@35", "y"), 1);
+    EXPECT_EQ(p.stdout_text(), CLEAR_USAGE + prompt(40) + "Succeed to open USB2Kinetron!\n" +
+                                   repeat(".", 20) +
+                                   "\nFinished reseting motor 40 to factory defaults.\n");
+    EXPECT_NE(p.stderr_text().find("factoryclear: no servo 40 answered a reset"), std::string::npos)
+        << p.stderr_text();
+}
+
 TEST(Factoryclear, SweepStartsAtBaud0WithTwentyDotsALine)
 {
     harness::PtySession s;
