@@ -6,6 +6,7 @@
 #include <cstring>
 #include <utility>
 
+#include "bus_tools.h"
 #include "registers.h"
 
 Chain chain;
@@ -54,18 +55,14 @@ bool all_have(int which)
 
 const char* protocol_name(int protocol) { return protocol == 2 ? "2.0" : "1.0"; }
 
-const char* chain_device_name(void)
-{
-    const char* device = std::getenv("KINETRON_DEVICE");
-    return device && *device ? device : "the USB adapter";
-}
-
 void chain_exit_if_gone(int code)
 {
     if (!is_gone(code))
         return;
+    exit_if_line_gone();
+    // A group read's own code for one servo may say what the exchange's code does not.
     std::fflush(stdout);
-    std::fprintf(stderr, "\nmotiontape: %s: the line to the servos is gone\n", chain_device_name());
+    std::fprintf(stderr, "%s: the line to the servos is gone\n", kinetron_device());
     std::exit(1);
 }
 
@@ -204,6 +201,8 @@ int chain_read_motion(int* speeds, int* positions, int* results)
         const unsigned char* bytes = block + k * size;
         long long speed = kinetron_register_decode(
             chain.presentSpeed, bytes + chain.presentSpeed->address - chain.readAddress);
+        if (chain.presentSpeed->signedness == KINETRON_DIRECTION_BIT)
+            speed &= MAGNITUDE_MASK; // the raw word: bit 10 is the direction
         speeds[k] = static_cast<int>(speed < 0 ? -speed : speed);
         positions[k] = static_cast<int>(kinetron_register_decode(
             chain.presentPosition, bytes + chain.presentPosition->address - chain.readAddress));

@@ -63,8 +63,6 @@ void chain_write_motion(const int* speeds, const int* goals, const bool* send);
 // One SYNC_WRITE of a one-register value to every servo.
 void chain_sync_write_each(const kinetron_register* reg, int value);
 
-// The name of the line for messages: KINETRON_DEVICE, or "the USB adapter".
-const char* chain_device_name(void);
 // When the exchange's result code says the line is gone (the device removed or hung up, a
 // write that fails), says so on standard error and ends the tool with status 1.
 void chain_exit_if_gone(int code);
