@@ -1,5 +1,6 @@
-// The bus: bytes in at a line speed, packets out of them, every addressed servo at that
-// speed acting and answering, the answers put on the line with their faults and times.
+// The bus: bytes in at a line speed, packets of both protocols out of them, every addressed
+// servo of that protocol at that speed acting and answering, the answers put on the line
+// with their faults and times.
 #include "sim_chain.h"
 
 #include <chrono>
@@ -11,28 +12,15 @@
 #include <vector>
 
 #include "registers.h"
-#include "sim_faults.h"
-#include "sim_options.h"
-#include "sim_packet.h"
-#include "sim_servo.h"
+#include "sim_chain_state.h"
+#include "sim_protocol2.h"
 #include "sim_trace.h"
-#include "sim_usb_chip.h"
 
 namespace {
 
 const double BITS_PER_BYTE = 10.0; // start bit, 8 data bits, stop bit
 // The longest READ a servo can answer: its reply's length byte holds the count plus 2.
 const int LONGEST_READ = 253;
-
-struct QueuedByte {
-    std::uint8_t byte;
-    std::int64_t due_us;
-};
-
-struct Reply {
-    std::vector<std::uint8_t> bytes;
-    std::int64_t start_us;
-};
 
 std::int64_t steady_now_us()
 {
@@ -43,30 +31,7 @@ std::int64_t steady_now_us()
 
 } // namespace
 
-struct SimChain {
-    sim::SimOptions options;
-    std::vector<sim::SimServo> servos;
-    sim::SeededRandom random{1};
-    sim::PacketParser parser;
-    long parser_bps = -1;
-    std::deque<QueuedByte> queue;        // on the wire, or (latency=) waiting in the USB chip
-    std::deque<std::uint8_t> host_bytes; // latency=: sent on by the USB chip, not yet taken
-    std::int64_t frame_origin_us = 0;    // latency=: the host's last write starts a USB frame
-    std::int64_t sending_until_us = 0;   // the client's bytes still on the wire
-    std::int64_t replying_until_us = 0;  // the servos' bytes still on the wire
-    long flaky_reads = 0;
-    bool trace = false;
-    SimClock clock = nullptr;
-    void* clock_context = nullptr;
-
-    std::int64_t now() const { return clock ? clock(clock_context) : steady_now_us(); }
-    void handle(const sim::InstructionPacket& packet, long bps);
-    bool answer(sim::SimServo& servo, const sim::InstructionPacket& packet, std::int64_t at_us,
-                std::vector<std::uint8_t>& reply);
-    void put_on_line(std::vector<std::uint8_t> bytes, std::int64_t start_us, long bps);
-    void pass_usb_chip(std::int64_t now_us);
-    sim::UsbDelivery next_usb_packet() const;
-};
+std::int64_t SimChain::now() const { return clock ? clock(clock_context) : steady_now_us(); }
 
 namespace {
 
@@ -175,6 +140,21 @@ void SimChain::pass_usb_chip(std::int64_t now_us)
     }
 }
 
+bool SimChain::lost(int id, const sim::InstructionPacket& packet)
+{
+    if (id == options.flaky_id && packet.instruction == INST_READ && ++flaky_reads % 2 == 1) {
+        if (trace)
+            sim::trace_line("<- id " + std::to_string(id) + "  lost (flaky)");
+        return true;
+    }
+    if (random.chance(options.drop)) {
+        if (trace)
+            sim::trace_line("<- id " + std::to_string(id) + "  lost (drop)");
+        return true;
+    }
+    return false;
+}
+
 void SimChain::handle(const sim::InstructionPacket& packet, long bps)
 {
     if (trace)
@@ -184,11 +164,24 @@ void SimChain::handle(const sim::InstructionPacket& packet, long bps)
             sim::trace_line("   stalled: this read never returns");
         stall_forever();
     }
+    if (packet.checksum_ok && packet.id == ID_BROADCAST) {
+        const int ins = packet.instruction;
+        if (packet.protocol == 2 && ins == sim::P2_PING) {
+            broadcast_ping(packet, bps);
+            return;
+        }
+        if ((packet.protocol == 2 && (ins == sim::P2_SYNC_READ || ins == sim::P2_FAST_SYNC_READ ||
+                                      ins == sim::P2_BULK_READ || ins == sim::P2_FAST_BULK_READ)) ||
+            (packet.protocol == 1 && ins == sim::P1_BULK_READ)) {
+            group_read(packet, bps);
+            return;
+        }
+    }
     std::int64_t at_us = options.wire_timing ? packet.end_us : now();
-    std::vector<Reply> replies;
+    std::vector<sim::Reply> replies;
     int listeners = 0;
     for (sim::SimServo& servo : servos) {
-        if (baudnum_to_bps(servo.baud()) != bps)
+        if (servo.protocol() != packet.protocol || servo.bps() != bps)
             continue;
         if (servo.id() != packet.id && packet.id != ID_BROADCAST)
             continue;
@@ -196,42 +189,40 @@ void SimChain::handle(const sim::InstructionPacket& packet, long bps)
         int old_id = servo.id();
         std::int64_t delay_us = servo.return_delay_us();
         std::vector<std::uint8_t> reply;
-        if (!answer(servo, packet, at_us, reply))
+        const bool answers = packet.protocol == 2
+                                 ? sim::answer_protocol2(servo, packet, at_us, reply)
+                                 : answer(servo, packet, at_us, reply);
+        if (!answers || lost(old_id, packet))
             continue;
-        if (old_id == options.flaky_id && packet.instruction == INST_READ &&
-            ++flaky_reads % 2 == 1) {
-            if (trace)
-                sim::trace_line("<- id " + std::to_string(old_id) + "  lost (flaky)");
-            continue;
-        }
-        if (random.chance(options.drop)) {
-            if (trace)
-                sim::trace_line("<- id " + std::to_string(old_id) + "  lost (drop)");
-            continue;
-        }
         replies.push_back({reply, packet.end_us + delay_us});
     }
     if (trace && listeners == 0)
         sim::trace_line("   no servo listens at this speed and id");
+    send_replies(replies, packet.protocol, bps);
+}
+
+void SimChain::send_replies(std::vector<sim::Reply>& replies, int protocol, long bps,
+                            bool fast_part)
+{
     if (replies.empty())
         return;
-
-    Reply line = replies.front();
+    sim::Reply line = replies.front();
     if (replies.size() > 1) {
         std::vector<std::vector<std::uint8_t>> all;
-        for (const Reply& reply : replies) {
+        for (const sim::Reply& reply : replies) {
             all.push_back(reply.bytes);
             if (reply.start_us < line.start_us)
                 line.start_us = reply.start_us;
         }
-        line.bytes = sim::collide(all);
+        line.bytes = sim::collide(all, protocol);
         if (trace)
             sim::trace_line("   " + std::to_string(replies.size()) +
                             " servos answer at once: collision");
     }
     sim::apply_line_faults(line.bytes, {options.corrupt, options.partial, options.noise}, random);
     if (trace)
-        sim::trace_line(sim::describe_reply(line.bytes));
+        sim::trace_line(fast_part ? sim::describe_fast_part(line.bytes)
+                                  : sim::describe_reply(line.bytes));
     put_on_line(line.bytes, line.start_us, bps);
 }
 
@@ -261,12 +252,14 @@ SimChain* sim_chain_create(const char* options, char* err, int err_size)
     for (const sim::ServoPlace& place : parsed.servos) {
         sim::ServoSetup setup;
         setup.position = parsed.start_position;
+        setup.return_delay = parsed.return_delay;
         setup.hand_wave = parsed.hand_wave;
         setup.hand_speed = parsed.hand_speed;
         setup.supply_decivolts = parsed.supply_decivolts;
         setup.hot = place.id == parsed.hot_id;
         setup.blocked = place.id == parsed.blocked_id;
-        chain->servos.emplace_back(place.id, place.baud, setup, now);
+        chain->servos.emplace_back(sim::find_servo_model(place.model), place.id, place.baud, setup,
+                                   now);
     }
     return chain;
 }
@@ -280,6 +273,7 @@ void sim_chain_feed(SimChain* chain, const unsigned char* bytes, int count, long
     if (bps != chain->parser_bps) {
         // Bytes sent at another speed are noise to what follows.
         chain->parser.clear();
+        chain->parser2.clear();
         chain->parser_bps = bps;
     }
     double byte_us = BITS_PER_BYTE * 1e6 / static_cast<double>(bps);
@@ -290,9 +284,19 @@ void sim_chain_feed(SimChain* chain, const unsigned char* bytes, int count, long
     for (int i = 0; i < count; ++i) {
         std::int64_t end = start + static_cast<std::int64_t>(byte_us * (i + 1) + 0.5);
         chain->sending_until_us = end;
+        // Both protocols' packets share the line: a good packet of one is never part of a
+        // packet of the other.
         sim::InstructionPacket packet;
-        if (chain->parser.push(bytes[i], end, packet))
+        if (chain->parser.push(bytes[i], end, packet)) {
+            if (packet.checksum_ok)
+                chain->parser2.clear();
             chain->handle(packet, bps);
+        }
+        if (chain->parser2.push(bytes[i], end, packet)) {
+            if (packet.checksum_ok)
+                chain->parser.clear();
+            chain->handle(packet, bps);
+        }
     }
 }
 

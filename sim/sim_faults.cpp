@@ -1,6 +1,7 @@
 #include "sim_faults.h"
 
 #include "sim_packet.h"
+#include "sim_packet2.h"
 
 namespace sim {
 
@@ -49,14 +50,18 @@ void apply_line_faults(std::vector<std::uint8_t>& reply, const FaultRates& rates
     }
 }
 
-std::vector<std::uint8_t> collide(const std::vector<std::vector<std::uint8_t>>& replies)
+std::vector<std::uint8_t> collide(const std::vector<std::vector<std::uint8_t>>& replies,
+                                  int protocol)
 {
     // Where two drivers fight, a low bit wins: the bytes combine by AND.
     std::vector<std::uint8_t> line = replies.front();
     for (std::size_t r = 1; r < replies.size(); ++r)
         for (std::size_t i = 0; i < line.size() && i < replies[r].size(); ++i)
             line[i] = static_cast<std::uint8_t>(line[i] & replies[r][i]);
-    if (line.size() >= 6) {
+    if (protocol == 2 && line.size() >= 11) {
+        const std::uint16_t good = crc16(line.data(), line.size() - 2);
+        line.back() = static_cast<std::uint8_t>((good >> 8) ^ 0xA5);
+    } else if (protocol == 1 && line.size() >= 6) {
         std::uint8_t good = packet_checksum(line.data() + 2, static_cast<int>(line.size()) - 3);
         line.back() = static_cast<std::uint8_t>(good ^ 0xA5);
     }

@@ -29,8 +29,9 @@ void apply_line_faults(std::vector<std::uint8_t>& reply, const FaultRates& rates
                        SeededRandom& random);
 
 // Several replies on the line at once: one garbled packet of the first one's length,
-// whose checksum never matches.
-std::vector<std::uint8_t> collide(const std::vector<std::vector<std::uint8_t>>& replies);
+// whose checksum (protocol 2.0: CRC) never matches.
+std::vector<std::uint8_t> collide(const std::vector<std::vector<std::uint8_t>>& replies,
+                                  int protocol = 1);
 
 } // namespace sim
 

@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "registers.h"
+#include "sim_model.h"
 
 namespace sim {
 
@@ -66,37 +67,86 @@ bool parse_decivolts(const std::string& text, int& decivolts)
 }
 
 struct PendingRange {
-    int first, last, baud; // baud -1: the chain's baud= value
+    int first, last, baud; // baud -1: the chain's baud= value, or the model's 1,000,000 bps
+    int model;
 };
+
+// The baud-rate register value at which a protocol 2.0 servo of the model listens at
+// 1,000,000 bps.
+int one_megabit_value(const ServoModel& model)
+{
+    for (int value = 0; value <= 255; ++value)
+        if (model.baud_bps(value) == 1000000)
+            return value;
+    return 0;
+}
+
+// "#MODEL" and "@N" after a range, in either order, each at most once.
+bool parse_range_suffix(const std::string& suffix, const std::string& text, PendingRange& range,
+                        std::string& error)
+{
+    std::string::size_type at = 0;
+    bool seen_model = false, seen_baud = false;
+    while (at < suffix.size()) {
+        const char mark = suffix[at];
+        std::string::size_type end = suffix.find_first_of("@#", at + 1);
+        const std::string number =
+            suffix.substr(at + 1, end == std::string::npos ? end : end - at - 1);
+        long long value;
+        if (mark == '#') {
+            if (seen_model || !parse_int(number, 1, 65535, value) ||
+                !find_servo_model(static_cast<int>(value))) {
+                error = "bad model '#" + number + "' in ids=" + text +
+                        " (after # give a model number the kit knows, e.g. 12, 29, 350, 1060)";
+                return false;
+            }
+            seen_model = true;
+            range.model = static_cast<int>(value);
+        } else {
+            if (seen_baud || !parse_int(number, 0, 254, value)) {
+                error = "bad baud number in ids=" + text + " (after @ give 0..254)";
+                return false;
+            }
+            seen_baud = true;
+            range.baud = static_cast<int>(value);
+        }
+        at = end == std::string::npos ? suffix.size() : end;
+    }
+    const ServoModel* model = find_servo_model(range.model);
+    if (range.baud >= 0 && model->baud_bps(range.baud) == 0) {
+        error = "bad baud number @" + std::to_string(range.baud) + " in ids=" + text + " (model " +
+                std::to_string(range.model) + " has no such baud-rate value)";
+        return false;
+    }
+    if (range.baud < 0 && model->protocol == 2)
+        range.baud = one_megabit_value(*model);
+    return true;
+}
 
 bool parse_id_list(const std::string& text, std::vector<PendingRange>& ranges, std::string& error)
 {
     for (const std::string& item : split(text, '+')) {
-        std::string span = item;
-        int baud = -1;
-        std::string::size_type at = item.find('@');
-        if (at != std::string::npos) {
-            long long number;
-            if (!parse_int(item.substr(at + 1), 0, 254, number)) {
-                error = "bad baud number in ids=" + text + " (after @ give 0..254)";
-                return false;
-            }
-            baud = static_cast<int>(number);
-            span = item.substr(0, at);
-        }
+        PendingRange range{0, 0, -1, 12};
+        std::string::size_type marks = item.find_first_of("@#");
+        std::string span = item.substr(0, marks);
+        if (marks != std::string::npos &&
+            !parse_range_suffix(item.substr(marks), text, range, error))
+            return false;
         std::string::size_type dash = span.find('-');
         long long first, last;
+        const int highest = find_servo_model(range.model)->protocol == 2 ? 252 : ID_HIGHEST_SERVO;
         bool ok = dash == std::string::npos
-                      ? parse_int(span, 0, ID_HIGHEST_SERVO, first) && (last = first, true)
-                      : parse_int(span.substr(0, dash), 0, ID_HIGHEST_SERVO, first) &&
-                            parse_int(span.substr(dash + 1), 0, ID_HIGHEST_SERVO, last) &&
-                            first <= last;
+                      ? parse_int(span, 0, highest, first) && (last = first, true)
+                      : parse_int(span.substr(0, dash), 0, highest, first) &&
+                            parse_int(span.substr(dash + 1), 0, highest, last) && first <= last;
         if (!ok) {
-            error = "bad id range '" + span + "' in ids=" + text +
-                    " (ids are 0..253, a range is LOW-HIGH)";
+            error = "bad id range '" + span + "' in ids=" + text + " (ids are 0.." +
+                    std::to_string(highest) + ", a range is LOW-HIGH)";
             return false;
         }
-        ranges.push_back({static_cast<int>(first), static_cast<int>(last), baud});
+        range.first = static_cast<int>(first);
+        range.last = static_cast<int>(last);
+        ranges.push_back(range);
     }
     return true;
 }
@@ -106,7 +156,7 @@ bool parse_id_list(const std::string& text, std::vector<PendingRange>& ranges, s
 bool parse_sim_options(const char* text, SimOptions& options, std::string& error)
 {
     options = SimOptions();
-    std::vector<PendingRange> ranges{{1, 18, -1}};
+    std::vector<PendingRange> ranges{{1, 18, -1, 12}};
     int baud = DEFAULT_BAUD;
     std::string list = text ? text : "";
     if (!list.empty()) {
@@ -128,8 +178,9 @@ bool parse_sim_options(const char* text, SimOptions& options, std::string& error
                 }
                 baud = static_cast<int>(number);
             } else if (name == "pos" && has_value) {
-                if (!parse_int(value, 0, 1023, number)) {
-                    error = "bad value in pos=" + value + " (a position 0..1023)";
+                if (!parse_int(value, 0, 4095, number)) {
+                    error = "bad value in pos=" + value +
+                            " (a position in the servos' own steps: 0..1023, or 0..4095)";
                     return false;
                 }
                 options.start_position = static_cast<int>(number);
@@ -169,6 +220,13 @@ bool parse_sim_options(const char* text, SimOptions& options, std::string& error
                             " (the supply in volts, 0..25.5, one decimal at most: 11.1)";
                     return false;
                 }
+            } else if (name == "delay" && has_value) {
+                if (!parse_int(value, 0, 254, number)) {
+                    error = "bad value in delay=" + value +
+                            " (every servo's return delay register, 0..254 in 2 us units)";
+                    return false;
+                }
+                options.return_delay = static_cast<int>(number);
             } else if (name == "trace" && !has_value) {
                 options.trace = true;
             } else if (name == "seed" && has_value) {
@@ -191,14 +249,22 @@ bool parse_sim_options(const char* text, SimOptions& options, std::string& error
                 error = "unknown option '" + option +
                         "' (known: ids=LIST baud=N pos=N hand=wave "
                         "timing=wire drop=P corrupt=P partial=P noise=P flaky=ID stall=ID trace "
-                        "seed=N latency=MS volts=V hot=ID blocked=ID)";
+                        "seed=N latency=MS volts=V hot=ID blocked=ID delay=N)";
                 return false;
             }
         }
     }
-    for (const PendingRange& range : ranges)
+    for (const PendingRange& range : ranges) {
+        const ServoModel* model = find_servo_model(range.model);
+        if (options.start_position > model->position_max) {
+            error = "bad value in pos=" + std::to_string(options.start_position) + " (model " +
+                    std::to_string(range.model) + " has positions 0.." +
+                    std::to_string(model->position_max) + ")";
+            return false;
+        }
         for (int id = range.first; id <= range.last; ++id)
-            options.servos.push_back({id, range.baud < 0 ? baud : range.baud});
+            options.servos.push_back({id, range.baud < 0 ? baud : range.baud, range.model});
+    }
     return true;
 }
 

@@ -55,6 +55,7 @@ bool PacketParser::push(std::uint8_t byte, std::int64_t end_us, InstructionPacke
     if (buffer_.size() < total)
         return false;
 
+    packet.protocol = 1;
     packet.id = buffer_[2];
     packet.instruction = buffer_[4];
     packet.params.assign(buffer_.begin() + 5, buffer_.begin() + static_cast<long>(total) - 1);

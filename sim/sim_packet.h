@@ -11,6 +11,9 @@
 
 namespace sim {
 
+// Protocol 1.0 BULK_READ: only the 4096-step models answer it.
+enum { P1_BULK_READ = 0x92 };
+
 std::uint8_t packet_checksum(const std::uint8_t* from_id, int count_to_checksum);
 
 // A servo's reply: FF FF id len err data... chk.
@@ -18,6 +21,7 @@ std::vector<std::uint8_t> build_status_packet(int id, int error,
                                               const std::vector<std::uint8_t>& data);
 
 struct InstructionPacket {
+    int protocol = 1; // 1: FF FF ID LEN ..., 2: FF FF FD 00 ID LEN LEN ...
     int id;
     int instruction;
     std::vector<std::uint8_t> params;
