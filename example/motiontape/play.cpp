@@ -271,6 +271,7 @@ int run_play(const MotionSettings& settings)
     Clock::time_point started = Clock::now();
     for (int loop = 1; loop <= settings.loops; ++loop) {
         if (loop > 1) {
+            status_clear();
             std::printf("Loop %d of %d: back to the first frame.\n", loop, settings.loops);
             std::fflush(stdout);
         }

@@ -8,6 +8,7 @@
 
 #include "bus_tools.h"
 #include "registers.h"
+#include "status_line.h"
 
 Chain chain;
 
@@ -59,6 +60,7 @@ void chain_exit_if_gone(int code)
 {
     if (!is_gone(code))
         return;
+    status_clear();
     exit_if_line_gone();
     // A group read's own code for one servo may say what the exchange's code does not.
     std::fflush(stdout);

@@ -67,3 +67,13 @@ void status_end(const char* text)
     std::fflush(stderr);
     shown = false;
 }
+
+void status_clear(void)
+{
+    if (!onTerminal || shownLength == 0)
+        return;
+    std::fprintf(stderr, "\r%*s\r", shownLength, "");
+    std::fflush(stderr);
+    shownLength = 0;
+    shown = false;
+}
