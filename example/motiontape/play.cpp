@@ -175,7 +175,7 @@ Outcome wait_until(Clock::time_point* deadline, Clock::time_point* base)
 }
 
 // Moves every servo from where it stands to the first frame at the gentle speed and waits
-// until they are there, or 5 s.
+// until they are there, or 5 s; says which.
 Outcome go_to_first_frame()
 {
     frame_goals(0, goals, send);
@@ -191,13 +191,18 @@ Outcome go_to_first_frame()
         for (int k = 0; k < servos; ++k)
             arrived =
                 arrived && where[k] != VALUE_FAILED && std::abs(where[k] - goals[k]) <= tolerance;
-        if (arrived)
+        if (arrived) {
+            std::printf("The servos stand at the first frame.\n");
+            std::fflush(stdout);
             return PLAYED;
+        }
         Clock::time_point next = Clock::now() + std::chrono::milliseconds(ARRIVAL_POLL_MS);
         Clock::time_point base = next;
         if (wait_until(&next, &base) == STOPPED)
             return STOPPED;
     }
+    std::printf("After 5 s not every servo stands at the first frame; playing on.\n");
+    std::fflush(stdout);
     return PLAYED;
 }
 
