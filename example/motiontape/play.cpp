@@ -34,6 +34,8 @@ int goals[CHAIN_SERVOS_MAX];
 int speeds[CHAIN_SERVOS_MAX];
 bool send[CHAIN_SERVOS_MAX];
 int gentle;
+// From each loop's first frame packet to the end of its last frame's pause, pauses left out.
+double playedSeconds;
 
 int position_at(int frame, int k) { return motion.positions[frame * servos + k]; }
 
@@ -231,6 +233,7 @@ Outcome play_frames(const MotionSettings& settings, int loop)
         if (wait_until(&deadline, &base) == STOPPED)
             return STOPPED;
     }
+    playedSeconds += std::chrono::duration<double>(Clock::now() - base).count();
     return PLAYED;
 }
 
@@ -273,7 +276,6 @@ int run_play(const MotionSettings& settings)
     std::printf("Space pauses and resumes, ESC stops.\n");
     std::fflush(stdout);
 
-    Clock::time_point started = Clock::now();
     for (int loop = 1; loop <= settings.loops; ++loop) {
         if (loop > 1) {
             status_clear();
@@ -288,8 +290,9 @@ int run_play(const MotionSettings& settings)
         }
     }
     char text[120];
-    std::snprintf(text, sizeof text, "played %d frames x %d in %.1f s", frames, settings.loops,
-                  std::chrono::duration<double>(Clock::now() - started).count());
+    std::snprintf(text, sizeof text, "played %d frames x %d in %.3f s; their delays: %.3f s",
+                  frames, settings.loops, playedSeconds,
+                  total / 1000.0 / settings.speed * settings.loops);
     status_end(text);
     if (settings.loops > 1)
         std::printf("Played %d frames %d times.\n", frames, settings.loops);
