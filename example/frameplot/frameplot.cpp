@@ -1,8 +1,11 @@
 // frameplot: see a motion before the robot plays it. Reads a frame file with the same
 // reader as playback, prints a summary and draws every kept servo's positions as SVG.
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <string>
+#include <system_error>
 
 #include "arguments.h"
 #include "motion.h"
@@ -59,6 +62,14 @@ static std::string default_output_name(const char* name)
     return out + ".svg";
 }
 
+// True when `output` names the frame file itself: the same spelling, another one, or a
+// symbolic or hard link to it. An output that does not exist yet is another file.
+static bool names_the_input(const std::string& output)
+{
+    std::error_code error;
+    return std::filesystem::equivalent(frameFileName, output, error) && !error;
+}
+
 int main(int argc, char** argv)
 {
     if (arg_help_or_version(argc, argv, "frameplot", USAGE))
@@ -66,6 +77,14 @@ int main(int argc, char** argv)
     std::printf("%s", USAGE);
     if (!parse_arguments(argc, argv)) {
         std::printf("bad args!\n");
+        return 1;
+    }
+    std::string svgName = outputName ? std::string(outputName) : default_output_name(frameFileName);
+    if (names_the_input(svgName)) {
+        std::fprintf(stderr,
+                     "frameplot: '%s' is the frame file itself; give -o another file for the "
+                     "plot\n",
+                     svgName.c_str());
         return 1;
     }
     std::FILE* file = open_frame_file(frameFileName);
@@ -80,10 +99,15 @@ int main(int argc, char** argv)
         return 1;
 
     print_summary(motion);
-    std::string svgName = outputName ? std::string(outputName) : default_output_name(frameFileName);
     std::FILE* svg = std::fopen(svgName.c_str(), "w");
     if (!svg) {
+        int reason = errno;
         std::printf("ERROR: Couldn't write the plot to '%s'!\n", svgName.c_str());
+        // Beside the frame file is where the plot goes unless told: an installed sample's
+        // folder is not the user's to write.
+        if (!outputName)
+            std::printf("%s; give -o <out.svg> to write the plot elsewhere.\n",
+                        std::strerror(reason));
         return 1;
     }
     bool written = write_svg(svg, motion, frameFileName);

@@ -3,6 +3,8 @@
 
 #include <climits>
 #include <cstring>
+#include <filesystem>
+#include <system_error>
 
 #include "arguments.h"
 #include "registers.h"
@@ -102,6 +104,14 @@ bool convert_frame_token(const char* token, int* value)
         if (magnitude <= static_cast<long long>(INT_MAX) + 1)
             magnitude = magnitude * 10 + (*p - '0');
     }
+    // A spreadsheet writes 512 as "512.0" or "512."; the fraction is cut off. Anything else
+    // after the digits is a typo ("5OO", "2x", "5e2") that must not pass for its first digits.
+    if (*p == '.') {
+        for (++p; *p >= '0' && *p <= '9';)
+            ++p;
+    }
+    if (*p != '\0')
+        return false;
     *value = clamp_to_int(negative ? -magnitude : magnitude);
     return true;
 }
@@ -409,9 +419,30 @@ bool frame_line_fits(const FrameHeader& header, const FrameLine& frame)
     return false;
 }
 
-std::FILE* create_frame_file(const char* fileName)
+std::FILE* open_frame_file_to_record(const char* fileName)
 {
-    std::FILE* file = std::fopen(fileName, "w");
+    // Opening to append tells whether the file can be written, and empties nothing.
+    return std::fopen(fileName, "a");
+}
+
+namespace {
+
+// False for a file with nothing to empty (an empty file), and for a FIFO or a device: opened
+// a second time, it would wait for a reader again, or lose the one it had.
+bool needs_emptying(const char* fileName)
+{
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(fileName, error))
+        return static_cast<bool>(error);
+    return std::filesystem::file_size(fileName, error) != 0 || error;
+}
+
+} // namespace
+
+std::FILE* start_recorded_file(std::FILE* file, const char* fileName)
+{
+    if (needs_emptying(fileName))
+        file = std::freopen(fileName, "w", file);
     if (file)
         std::setvbuf(file, nullptr, _IOFBF, WRITE_BUFFER_SIZE);
     return file;

@@ -107,15 +107,20 @@ void write_frame_header(std::FILE* file, const int* ids, int count);
 void write_frame_line(std::FILE* file, int delay, const char* const* speedTexts,
                       const char* const* positionTexts, int count);
 
-// Opens a frame file for writing with a buffer larger than any line, so that each line
-// leaves in one write. Null on failure.
-std::FILE* create_frame_file(const char* fileName);
+// Opens a frame file that a recording will write, without changing it: an existing file
+// keeps its content until start_recorded_file. Null when the file cannot be written.
+std::FILE* open_frame_file_to_record(const char* fileName);
+// Empties the file that open_frame_file_to_record opened, just before the first line is
+// written, and gives it a buffer larger than any line, so that each line leaves in one
+// write. Returns the stream to write; null on failure, and `file` is closed either way.
+std::FILE* start_recorded_file(std::FILE* file, const char* fileName);
 
 // Splits text into tokens at runs of separators; returns the number of tokens stored
 // (at most maxTokens) and sets each to point into `text`, which it modifies.
 int split_frame_tokens(char* text, char** tokens, int maxTokens);
-// Converts a token: optional white space, optional sign, decimal digits; what follows the
-// digits is ignored; values beyond the int range saturate. False without digits.
+// Converts a token: optional white space, optional sign, decimal digits, then nothing or a
+// '.' and more digits (cut off); values beyond the int range saturate. False for any other
+// token: without digits, or with anything else after them ("5OO", "2x", "5e2").
 bool convert_frame_token(const char* token, int* value);
 
 // The speed a recording stores for a present speed reading: bits 0 to 9 hold the speed, bit

@@ -142,9 +142,21 @@ static int play(const RunSettings& settings, std::FILE* file)
 
     std::printf("Reseting initial motor positions");
     std::fflush(stdout);
+    bool anyAnswered = header.idListSize == 0; // nobody to answer: plays as it always did
     for (int i = 0; i < header.idListSize; ++i) {
         startPositions[i] = read_word_retry(header.idList[i], ADDR_PRESENT_POSITION);
         exit_if_line_gone();
+        anyAnswered = anyAnswered || startPositions[i] != READ_FAILED;
+    }
+    if (!anyAnswered) {
+        // A wrong baud number or the power off: playing would only print moves nobody made.
+        std::printf("\n");
+        std::fflush(stdout);
+        std::fprintf(stderr,
+                     "posetape: no servo of '%s' answered at baud number %d; nothing was sent "
+                     "(servoscan finds the servos and their baud numbers)\n",
+                     settings.frameFileName, settings.baudnum);
+        return 1;
     }
     send_included(ADDR_GOAL_POSITION, startPositions, 1, POSITION_MAX, false);
     std::printf(".\n");

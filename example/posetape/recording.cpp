@@ -58,8 +58,9 @@ static void print_table_head()
 }
 
 // Releases the servos, finds them and records into the open frame file until ESC; returns
-// the exit status.
-static int record(const RunSettings& settings, std::FILE* file)
+// the exit status. The file is emptied only when the recording starts; `file` becomes the
+// stream written then (null when that failed).
+static int record(const RunSettings& settings, std::FILE*& file)
 {
     std::printf("Disabling Torque on all motors at baudrate %d.\n", settings.baudnum);
     std::fflush(stdout);
@@ -96,6 +97,13 @@ static int record(const RunSettings& settings, std::FILE* file)
         positionRow[i] = positionTexts[i];
     }
 
+    // Up to here an existing file is as it was: nothing recorded, nothing lost.
+    file = start_recorded_file(file, settings.frameFileName);
+    if (!file) {
+        std::fprintf(stderr, "posetape: cannot write to '%s': %s\n", settings.frameFileName,
+                     std::strerror(errno));
+        return 1;
+    }
     bool headerWritten = false;
     std::uint32_t lastStamp = GetTickCount();
     for (unsigned long frame = 0;; ++frame) {
@@ -143,7 +151,7 @@ static int record(const RunSettings& settings, std::FILE* file)
 
 int run_recording(const RunSettings& settings)
 {
-    std::FILE* file = create_frame_file(settings.frameFileName);
+    std::FILE* file = open_frame_file_to_record(settings.frameFileName);
     if (!file) {
         std::printf("ERROR: Couldn't open file '%s' for storing the recorded positions!\n",
                     settings.frameFileName);
@@ -151,6 +159,7 @@ int run_recording(const RunSettings& settings)
     }
     std::printf("Opened file '%s' for storing the recorded positions.\n", settings.frameFileName);
     int status = record(settings, file);
-    std::fclose(file);
+    if (file)
+        std::fclose(file);
     return status;
 }

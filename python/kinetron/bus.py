@@ -10,6 +10,10 @@ from . import _library
 from .errors import BusError
 from .registers import (
     BAUDNUM_MAX,
+    ERRBIT_ANGLE,
+    ERRBIT_CHECKSUM,
+    ERRBIT_INSTRUCTION,
+    ERRBIT_RANGE,
     ID_BROADCAST,
     ID_HIGHEST_SERVO,
     INST_PING,
@@ -19,6 +23,7 @@ from .registers import (
     READ_BLOCK_MAX,
     WRITE_BLOCK_MAX,
     Result,
+    alarm_names,
     result_name,
     result_text,
 )
@@ -28,6 +33,9 @@ _lib = _library.lib
 # The library holds one line, one packet under construction and one result code for the
 # whole process, and lets one thread in at a time: every call goes through this lock.
 _lock = threading.RLock()
+# Error bits of a reply with which a servo refuses a write: the value changed nothing. The
+# others (voltage, overheat, overload) are alarms that stand whatever was written.
+_REFUSED_BITS = ERRBIT_ANGLE | ERRBIT_RANGE | ERRBIT_CHECKSUM | ERRBIT_INSTRUCTION
 _open_bus = None  # weak reference to the Bus that holds the line
 
 
@@ -199,9 +207,22 @@ class Bus:
         self._read(read, id, address, tries, f"{count}-byte")
         return bytes(buffer)
 
+    def _check_reply(self, id, address, what):
+        """Raises BusError when the reply to the write just made refuses it; called under
+        the lock. No reply (broadcast, or a servo that answers reads only) says nothing."""
+        status = _lib.kinetron_last_status()
+        if _lib.bus_result() == Result.SUCCESS and status > 0 and status & _REFUSED_BITS:
+            raise BusError(
+                f"{what} write at address {address} of id {id} refused by the servo: "
+                f"{', '.join(alarm_names(status))} (error byte 0x{status:02X})",
+                status=status,
+            )
+
     def write_block(self, id, address, data):
         """Writes ``data`` (bytes, or 1..252 values 0..255) from ``address`` of servo ``id``
-        (254: every servo) in one exchange. The outcome is in :attr:`result`."""
+        (254: every servo) in one exchange. The outcome is in :attr:`result`; a reply that
+        refuses the write (angle limit, range, checksum or instruction bit) raises
+        :class:`BusError` naming the bits."""
         id = _integer(id, "id", 0, ID_BROADCAST)
         address = _integer(address, "address", 0, 255)
         data = bytes(data)
@@ -210,6 +231,7 @@ class Bus:
         with _lock:
             self._check_open()
             _lib.bus_write_block(id, address, len(data), data)
+            self._check_reply(id, address, f"{len(data)}-byte")
 
     def _write(self, function, id, address, value, what, highest):
         id = _integer(id, "id", 0, ID_BROADCAST)
@@ -218,15 +240,19 @@ class Bus:
         with _lock:
             self._check_open()
             function(id, address, value)
+            self._check_reply(id, address, f"{what} {value}")
 
     def write_byte(self, id, address, value):
         """Writes one byte (0..255) at ``address`` of servo ``id`` (254: every servo). The
-        outcome is in :attr:`result`."""
+        outcome is in :attr:`result`; a reply that refuses the write (angle limit, range,
+        checksum or instruction bit) raises :class:`BusError` naming the bits."""
         self._write(_lib.bus_write_byte, id, address, value, "byte value", 0xFF)
 
     def write_word(self, id, address, value):
         """Writes a two-byte value (0..65535) at ``address`` of servo ``id`` (254: every
-        servo). The outcome is in :attr:`result`."""
+        servo). The outcome is in :attr:`result`; a reply that refuses the write (angle
+        limit, range, checksum or instruction bit) raises :class:`BusError` naming the
+        bits."""
         self._write(_lib.bus_write_word, id, address, value, "word value", 0xFFFF)
 
     def _transfer(self, id, instruction, params):

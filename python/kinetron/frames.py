@@ -41,7 +41,9 @@ LINE_CHARS_MAX = 999
 _INT_MAX = 2**31 - 1
 _INT_MIN = -(2**31)
 _TOKEN = re.compile(rb'[^ ,\[\]"\t\n]+')
-_NUMBER = re.compile(rb"[ \t\n\r\v\f]*([+-]?[0-9]+)")
+# A spreadsheet's "512.0" or "512." is 512; any other text after the digits ("5OO", "2x",
+# "5e2") makes the token no number.
+_NUMBER = re.compile(rb"[ \t\n\r\v\f]*([+-]?[0-9]+)(?:\.[0-9]*)?")
 _TYPES_BY_TEXT = {text.lower().encode("ascii"): text for text in TYPES}
 
 
@@ -65,9 +67,9 @@ class Motion:
     """A frame file as the player takes it.
 
     ``type``: one of :data:`TYPES`. ``ids``: the ids of the ID line within the id range, in
-    file order, duplicates included. ``frames``: every frame line, blank ones included, but
-    for blank lines at the end of a file that keeps ids: the player ends there as at the end.
-    ``warnings``: the player's warning texts, in file order."""
+    file order, duplicates included. ``frames``: every frame line; blank lines at the end of
+    a file that keeps ids are left out, as the player ends there (with no id kept, a blank
+    line is a frame of 500 ms). ``warnings``: the player's warning texts, in file order."""
 
     type: str
     ids: List[int]
@@ -112,9 +114,9 @@ def _lines(data):
 
 
 def _convert(token):
-    """The token's number (leading blanks, a sign, digits; the rest ignored), saturated to
-    32 bits; None without digits."""
-    match = _NUMBER.match(token)
+    """The token's number (leading blanks, a sign, digits, a fraction cut off), saturated to
+    32 bits; None for any other token."""
+    match = _NUMBER.fullmatch(token)
     if match is None:
         return None
     return max(_INT_MIN, min(_INT_MAX, int(match.group(1))))
@@ -129,7 +131,9 @@ def read(path, id_start=0, id_end=253):
 
     Ids from ``id_start`` to ``id_end`` (0..255 each) are kept; the other columns are passed
     over. Raises :class:`kinetron.FrameFileError`, with the player's message, for an empty
-    file, an unknown type line or a bad id; OSError when the file cannot be read. Texts from
+    file, an unknown type line, a bad id, or a blank line between frames of a file that keeps
+    ids; OSError when the file cannot be read. A frame whose count of positions differs from
+    the ids is kept for the caller to refuse. Texts from
     the file are decoded as UTF-8, undecodable bytes kept as with ``os.fsdecode``."""
     id_start, id_end = operator.index(id_start), operator.index(id_end)
     for name, value in (("id_start", id_start), ("id_end", id_end)):
@@ -184,9 +188,17 @@ def read(path, id_start=0, id_end=253):
         tokens = _TOKEN.findall(line)
         frame = Frame(BLANK_DELAY, [], [] if has_speeds else None)
         motion.frames.append(frame)
-        blanks_at_end = 0 if tokens else blanks_at_end + 1
         if not tokens:
+            blanks_at_end += 1
             continue
+        if blanks_at_end and motion.ids:
+            # A blank line between frames: playback refuses the file at its first frame that
+            # does not fit the ids, that blank line at the latest.
+            misfit = next(f for f in motion.frames if len(f.positions) != len(motion.ids))
+            raise FrameFileError(
+                f"ERROR: idListSize {len(motion.ids)} != posListSize {len(misfit.positions)}"
+            )
+        blanks_at_end = 0
         delay = _convert(tokens[0])
         if delay is None or delay < 0:
             motion.warnings.append(

@@ -58,6 +58,12 @@ def test_exchanges_on_the_simulated_chain():
             with pytest.raises(ValueError):
                 call(*args)
             assert bus.result == 6, call.__name__
+        # A write the servo refuses raises, naming the bits; without a reply it is silent.
+        for call, args, bits in [(bus.write_byte, (2, kinetron.ADDR_LED, 2), "range"),
+                                 (bus.write_block, (2, kinetron.ADDR_MOVING, [0]), "instr")]:
+            with pytest.raises(BusError, match=f"refused by the servo: {bits}"):
+                call(*args)
+        bus.write_byte(kinetron.ID_BROADCAST, kinetron.ADDR_LED, 2)
         bus.sync_write(30, dict.fromkeys(range(83), 1))  # a full packet fits
         assert bus.result == 0
 

@@ -32,12 +32,14 @@ READS = [
     (ABS3 + b"9 1\x00 2 3\n" + b"8" + b" " * 998 + b"4\n", (0, 253), [1, 2, 3],
      [(9, [1], None), (8, [], None), (4, [], None)], 0),
     # Blank lines end the file only at its end, and only where ids are kept.
-    (ABS3 + b"5 1 2 3\n\n6 1 2 3\n\n \r\n", (0, 253), [1, 2, 3],
-     [(5, [1, 2, 3], None), (500, [], None), (6, [1, 2, 3], None)], 0),
+    (ABS3 + b"5 1 2 3\n\n \r\n", (0, 253), [1, 2, 3], [(5, [1, 2, 3], None)], 0),
     (ABS3 + b"5 1 2 3\n\n", (9, 9), [], [(5, [], None), (500, [], None)], 0),
     # As a spreadsheet saves it: a byte order mark, every row padded with commas.
     (b'\xef\xbb\xbf"FILETYPE: AbsolutePositions",,\r\n1,2,\r\n10,5,6\r\n,,\r\n', (0, 253), [1, 2],
      [(10, [5, 6], None)], 0),
+    # Letters after the digits make no number; a spreadsheet's fraction is cut off.
+    (ABS3 + b"1OO 5OO 512.0 500.7\n5e2 512. 2x -0.5\n", (0, 253), [1, 2, 3],
+     [(100, [BAD, 512, 500], None), (100, [512, BAD, 0], None)], 4),
 ]
 
 UNKNOWN = "Got unknown file type 'FILETYPE: AbsolutePositions ' on 1st line of '{}'."
@@ -48,6 +50,9 @@ FAILS = [
     (b"FILETYPE: AbsolutePositions\n1 255\n", "ERROR: Found a bad Motor ID of '255' in file '{}'!"),
     (b"FILETYPE: AbsolutePositions\n1,-2\n", "ERROR: Found a bad Motor ID of '-2' in file '{}'!"),
     (b"FILETYPE: AbsolutePositions\n", "ERROR: Found a bad Motor ID of 'FILETYPE:' in file '{}'!"),
+    (b"FILETYPE: AbsolutePositions\n1 2x\n", "ERROR: Found a bad Motor ID of '2x' in file '{}'!"),
+    (ABS3 + b"5 1 2 3\n\n6 1 2 3\n", "ERROR: idListSize 3 != posListSize 0"),
+    (ABS3 + b"5 1 2\n\n6 1 2 3\n", "ERROR: idListSize 3 != posListSize 2"),
 ]
 
 

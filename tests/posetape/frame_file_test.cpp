@@ -63,8 +63,8 @@ TEST(FrameTokens, SeparatorsAndConversion)
     EXPECT_STREQ(tokens[4], "-7");
 
     int v = 0;
-    EXPECT_TRUE(convert_frame_token("12abc", &v));
-    EXPECT_EQ(v, 12);
+    EXPECT_TRUE(convert_frame_token("512.", &v) && convert_frame_token("500.7", &v));
+    EXPECT_EQ(v, 500); // a spreadsheet's fraction is cut off
     EXPECT_TRUE(convert_frame_token("+5", &v));
     EXPECT_EQ(v, 5);
     EXPECT_TRUE(convert_frame_token("\r-40", &v));
@@ -73,7 +73,9 @@ TEST(FrameTokens, SeparatorsAndConversion)
     EXPECT_EQ(v, 2147483647);
     EXPECT_TRUE(convert_frame_token("-99999999999999999999", &v));
     EXPECT_EQ(v, -2147483647 - 1);
-    for (const char* bad : {"rxT", "/", "FILETYPE:", "-", "+x", ""})
+    // Letters after the digits are a typo, not a number: "5OO" is not 5.
+    for (const char* bad :
+         {"rxT", "/", "FILETYPE:", "-", "+x", "", "5OO", "2x", "5e2", "1.2.", ".5"})
         EXPECT_FALSE(convert_frame_token(bad, &v)) << bad;
 }
 
@@ -148,7 +150,7 @@ TEST(FrameFileReader, HeaderFailuresAndComments)
     EXPECT_EQ(noIdLine.printed, "FILETYPE: AbsolutePositions\n"
                                 "ERROR: Found a bad Motor ID of 'FILETYPE:' in file 'walk.csv'!\n");
 
-    for (const char* bad : {"255", "-2", "x"}) {
+    for (const char* bad : {"255", "-2", "x", "2x"}) {
         ReadResult r = read_header(std::string("FILETYPE: AbsolutePositions\n1, ") + bad + ", 3\n");
         EXPECT_EQ(r.result, FRAME_HEADER_BAD_ID);
         EXPECT_NE(r.printed.find(std::string("bad Motor ID of '") + bad + "'"), std::string::npos)

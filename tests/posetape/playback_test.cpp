@@ -101,6 +101,16 @@ TEST(PosetapePlay, RefusedFilesEndWithStatusOne)
     std::string badId = write_file("badid.csv", "FILETYPE: AbsolutePositions\n1, 255\n");
     EXPECT_EQ(play({badId}).status, 1);
 
+    // At a baud number where no servo of the file listens, nothing more is sent.
+    harness::Process nobody;
+    ASSERT_TRUE(nobody.start(
+        posetape_args({"PLAY", write_file("walk.csv", RECORDED), "0", "31", "7"}), {sim_env()}));
+    EXPECT_EQ(nobody.wait_exit(20000), 1);
+    std::string out = nobody.stdout_text();
+    EXPECT_EQ(out.substr(out.find("Found")),
+              "Found IDs: 1, 2, 3.\nReseting initial motor positions\n");
+    EXPECT_NE(nobody.stderr_text().find("' answered at baud number 7;"), std::string::npos);
+
     std::string missing = harness::temp_dir() + "/missing.csv";
     r = play({missing});
     EXPECT_EQ(r.output, USAGE + "Playing '" + missing + "'.\n" + echo(missing) + OPENED +

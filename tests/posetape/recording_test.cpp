@@ -51,7 +51,7 @@ bool is_frame_line(const std::string& line, std::size_t servos)
 
 TEST(PosetapeRec, SearchPromptAndEscAtThePrompt)
 {
-    std::string path = harness::temp_dir() + "/rec.csv";
+    std::string path = write_file("rec.csv", "kept\n"); // kept until the recording starts
     PtySession s;
     start_rec(s, {path}, "ids=1-3");
     std::string expected =
@@ -62,17 +62,17 @@ TEST(PosetapeRec, SearchPromptAndEscAtThePrompt)
     s.send(harness::KEY_ESC);
     EXPECT_EQ(s.wait_exit(), 0);
     EXPECT_EQ(s.output_since(m), "Exiting program early because you hit ESC before starting!\n");
-    EXPECT_EQ(read_file(path), "");
+    EXPECT_EQ(read_file(path), "kept\n");
 }
 
 TEST(PosetapeRec, NoServoFoundIsAFailure)
 {
-    std::string path = harness::temp_dir() + "/none.csv";
+    std::string path = write_file("none.csv", "kept\n");
     harness::RunResult r =
         harness::run(posetape_args({"REC", path, "0", "3", "35", "1"}), {sim_env("ids=10")});
     EXPECT_EQ(r.output, rec_head(path, echo(path, 0, 3)) + "....\n" + found(0));
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(read_file(path), "");
+    EXPECT_EQ(read_file(path), "kept\n");
 }
 
 TEST(PosetapeRec, KeyEndsTheFirstRangeTheSecondIsStillSearched)
@@ -103,7 +103,7 @@ TEST(PosetapeRec, KeyEndsTheFirstRangeTheSecondIsStillSearched)
 
 TEST(PosetapeRec, TableHeadEverySixtyFramesAndTheFileEndsWithACompleteLine)
 {
-    std::string path = harness::temp_dir() + "/table.csv";
+    std::string path = write_file("table.csv", std::string(2000, 'x')); // emptied when REC starts
     PtySession s;
     // No waiting for a key; a second range overlapping the first finds 2 and 3 again.
     start_rec(s, {path, "1", "3", "35", "no", "2", "3"}, "ids=1-3");
