@@ -29,16 +29,9 @@ char positionTexts[CHAIN_SERVOS_MAX][VALUE_TEXT_SIZE];
 const char* speedRow[CHAIN_SERVOS_MAX];
 const char* positionRow[CHAIN_SERVOS_MAX];
 
-// The file keeps what it holds until the first frame: opening it to append writes nothing,
-// yet fails where writing would (a folder, no permission).
-bool file_writable(const char* name)
-{
-    std::FILE* file = std::fopen(name, "ab");
-    if (!file)
-        return false;
-    std::fclose(file);
-    return true;
-}
+// Opened before anything is sent, to learn that it can be written; it keeps what it holds
+// until the first frame.
+std::FILE* recordFile;
 
 void value_text(char* text, int value, int code)
 {
@@ -62,7 +55,8 @@ bool start_key()
 
 std::FILE* start_file(const MotionSettings& settings, int bps)
 {
-    std::FILE* file = create_frame_file(settings.fileName);
+    std::FILE* file = start_recorded_file(recordFile, settings.fileName);
+    recordFile = nullptr;
     if (!file)
         return nullptr;
     static MotionComment comment;
@@ -138,15 +132,8 @@ int record(const MotionSettings& settings, int bps)
     return 0;
 }
 
-} // namespace
-
-int run_record(const MotionSettings& settings)
+int record_when_ready(const MotionSettings& settings)
 {
-    if (!file_writable(settings.fileName)) {
-        std::fprintf(stderr, "motiontape: cannot write '%s': %s\n", settings.fileName,
-                     std::strerror(errno));
-        return 1;
-    }
     int bps = settings.bps ? settings.bps : DEFAULT_BPS;
     if (!open_line(bps))
         return 1;
@@ -182,4 +169,20 @@ int run_record(const MotionSettings& settings)
     std::printf("Recording ...\n");
     std::fflush(stdout);
     return record(settings, bps);
+}
+
+} // namespace
+
+int run_record(const MotionSettings& settings)
+{
+    recordFile = open_frame_file_to_record(settings.fileName);
+    if (!recordFile) {
+        std::fprintf(stderr, "motiontape: cannot write '%s': %s\n", settings.fileName,
+                     std::strerror(errno));
+        return 1;
+    }
+    int status = record_when_ready(settings);
+    if (recordFile)
+        std::fclose(recordFile); // nothing recorded: the file is as it was
+    return status;
 }
