@@ -96,7 +96,8 @@ bool limits_allow_file()
         !read_all(chain.presentPosition, present, "present position"))
         return false;
     int speedMax = static_cast<int>(std::min<long long>(chain.goalSpeed->high, 32767));
-    if (chain.protocol == 1)
+    // A moving speed's bit 10 turns a wheel the other way: a joint takes 0..1023.
+    if (chain.goalSpeed->signedness == KINETRON_DIRECTION_BIT)
         speedMax = std::min(speedMax, 1023);
     for (int k = 0; k < servos; ++k)
         limit[k] = speedMax;
@@ -227,8 +228,10 @@ Outcome play_frames(const MotionSettings& settings, int loop)
         planned += ms;
         Clock::time_point deadline = base + std::chrono::duration_cast<Clock::duration>(
                                                 std::chrono::duration<double, std::milli>(planned));
-        std::snprintf(text, sizeof text, "loop %d/%d  frame %d/%d  %.1f s", loop, settings.loops,
-                      f + 1, frames, std::chrono::duration<double>(Clock::now() - base).count());
+        double seconds = std::chrono::duration<double>(Clock::now() - base).count();
+        std::snprintf(text, sizeof text, "loop %d/%d  frame %d/%d  %.1f frames/s  %.1f s", loop,
+                      settings.loops, f + 1, frames, seconds > 0 ? (f + 1) / seconds : 0.0,
+                      seconds);
         status_show(text, f + 1 == frames);
         if (wait_until(&deadline, &base) == STOPPED)
             return STOPPED;

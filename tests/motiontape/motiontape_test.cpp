@@ -2,6 +2,8 @@
 // its playback with the safe start, the keys, and refusals that send nothing.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstring>
@@ -145,6 +147,37 @@ TEST(Motiontape, SpacePausesAndEscStopsWithTheServosHolding)
     s.send(harness::KEY_ESC);
     EXPECT_EQ(s.wait_exit(), 0);
     EXPECT_NE(s.output().find("Stopped: the servos hold where they stand.\n"), std::string::npos);
+}
+
+TEST(Motiontape, EscAtThePromptAndAGoneLineKeepTheFile)
+{
+    std::string dir = harness::temp_dir();
+    std::string keep = dir + "/keep.csv", cut = dir + "/cut.csv";
+    std::ofstream(keep) << "kept\n";
+    harness::Servosim sim("ids=1-3#1060@3,hand=wave");
+    ASSERT_FALSE(sim.device().empty());
+    {
+        harness::PtySession s;
+        ASSERT_TRUE(s.start(motiontape({"record", keep, "1-3"}), {sim.env()}));
+        ASSERT_TRUE(s.wait_for("ESC to stop.\n")) << s.output();
+        s.send(harness::KEY_ESC);
+        EXPECT_EQ(s.wait_exit(), 0);
+        EXPECT_EQ(lines_of(keep), std::vector<std::string>{"kept"});
+    }
+    harness::PtySession s;
+    ASSERT_TRUE(s.start(motiontape({"record", cut, "1-3"}), {sim.env()}));
+    ASSERT_TRUE(s.wait_for("ESC to stop.\n")) << s.output();
+    s.send(" ");
+    ASSERT_TRUE(wait_for_recording(cut, 200));
+    sim.process().signal(SIGTERM);
+    EXPECT_EQ(s.wait_exit(), 1);
+    EXPECT_NE(s.output().find(sim.device() + ": the line to the servos is gone"), std::string::npos)
+        << s.output();
+    EXPECT_TRUE(s.terminal_restored());
+    std::vector<std::string> lines = lines_of(cut);
+    ASSERT_GT(lines.size(), 4u);
+    for (std::size_t i = 3; i < lines.size(); ++i)
+        EXPECT_EQ(std::count(lines[i].begin(), lines[i].end(), ','), 4) << lines[i];
 }
 
 TEST(Motiontape, RefusalsSendNoWrite)
