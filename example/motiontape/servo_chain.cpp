@@ -14,7 +14,7 @@ Chain chain;
 
 namespace {
 
-enum { READ_TRIES = 3, REGISTER_BYTES_MAX = 4 };
+enum { READ_TRIES = 3, REGISTER_BYTES_MAX = 4, PROTOCOL1_PARAMS = 253 };
 
 int servo_protocol[CHAIN_SERVOS_MAX];
 int ids[CHAIN_SERVOS_MAX];
@@ -141,6 +141,15 @@ bool chain_learn_registers(const char* tool)
         return false;
     }
 
+    // A protocol 1.0 packet holds 253 parameters: the address, the count, then an id and the
+    // block for each servo.
+    int most =
+        chain.protocol == 2 ? CHAIN_SERVOS_MAX : (PROTOCOL1_PARAMS - 2) / (1 + chain.writeCount);
+    if (chain.count > most) {
+        std::fprintf(stderr, "%s: one SYNC_WRITE of protocol %s carries at most %d servos\n", tool,
+                     protocol_name(chain.protocol), most);
+        return false;
+    }
     if (chain.protocol == 2)
         chain.readWay = all_have(KINETRON_FAST_SYNC_READ) ? READ_FAST_SYNC
                         : all_have(KINETRON_SYNC_READ)    ? READ_SYNC
