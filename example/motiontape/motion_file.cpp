@@ -2,6 +2,7 @@
 #include "motion_file.h"
 
 #include <climits>
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -31,10 +32,16 @@ const TypeText TYPES[] = {
     {"FILETYPE: RelativePositions", false, true},
 };
 
-bool refuse(const char* format, const char* detail = "", int a = 0, int b = 0)
+#if defined(__GNUC__)
+__attribute__((format(printf, 1, 2)))
+#endif
+bool refuse(const char* format, ...)
 {
     std::fprintf(stderr, "motiontape: '%s' line %d: ", fileName, lineNumber);
-    std::fprintf(stderr, format, detail, a, b);
+    std::va_list args;
+    va_start(args, format);
+    std::vfprintf(stderr, format, args);
+    va_end(args);
     std::fputc('\n', stderr);
     return false;
 }
@@ -85,7 +92,7 @@ bool read_head(std::FILE* in, MotionFile* file, const TypeText** type)
     bool first = true;
     for (;;) {
         if (!read_line(in, &line))
-            return refuse("the file ends before its type line%s", "");
+            return refuse("the file ends before its type line");
         if (first && line.compare(0, 3, "\xEF\xBB\xBF") == 0)
             line.erase(0, 3);
         first = false;
@@ -93,7 +100,7 @@ bool read_head(std::FILE* in, MotionFile* file, const TypeText** type)
             break;
         if (is_motion_comment(line.c_str()) && !file->hasComment) {
             if (!parse_motion_comment(line.c_str(), &file->comment))
-                return refuse("the motiontape comment line cannot be read%s", "");
+                return refuse("the motiontape comment line cannot be read");
             file->hasComment = true;
         }
     }
@@ -101,9 +108,9 @@ bool read_head(std::FILE* in, MotionFile* file, const TypeText** type)
     if (!*type)
         return refuse("'%s' is not a frame file type", line.c_str());
     if ((*type)->relative)
-        return refuse("relative positions are played by posetape, not motiontape%s", "");
+        return refuse("relative positions are played by posetape, not motiontape");
     if (!read_line(in, &line))
-        return refuse("the file ends before its ID line%s", "");
+        return refuse("the file ends before its ID line");
     file->protocol = file->hasComment ? file->comment.protocol : 1;
     int highest = file->protocol == 2 ? 252 : 253;
     for (char* token : tokens_of(&line)) {
@@ -112,14 +119,14 @@ bool read_head(std::FILE* in, MotionFile* file, const TypeText** type)
             return refuse("'%s' is not a servo id", token);
         for (int seen : file->ids) {
             if (seen == id)
-                return refuse("servo %s%d is listed twice", "", id);
+                return refuse("servo %d is listed twice", id);
         }
         file->ids.push_back(id);
     }
     if (file->ids.empty())
-        return refuse("the ID line lists no servo%s", "");
+        return refuse("the ID line lists no servo");
     if (file->ids.size() > CHAIN_SERVOS_MAX)
-        return refuse("more servos than one packet can carry%s", "");
+        return refuse("more servos than one packet can carry");
     return true;
 }
 
@@ -129,16 +136,16 @@ bool check_models(MotionFile* file)
         return true;
     const MotionComment& comment = file->comment;
     if (comment.modelCount != static_cast<int>(file->ids.size()))
-        return refuse("the comment line names %s%d models for %d servos", "", comment.modelCount,
+        return refuse("the comment line names %d models for %d servos", comment.modelCount,
                       static_cast<int>(file->ids.size()));
     const char* table = kinetron_model_table(comment.models[0]);
     for (int k = 0; k < comment.modelCount; ++k) {
         int model = comment.models[k];
         if (kinetron_model_protocol(model) != comment.protocol)
-            return refuse("model %s%d is no protocol %d.0 model", "", model, comment.protocol);
+            return refuse("model %d is no protocol %d.0 model", model, comment.protocol);
         if (std::strcmp(kinetron_model_table(model), table) != 0)
-            return refuse("models %s%d and %d do not share one control table", "",
-                          comment.models[0], model);
+            return refuse("models %d and %d do not share one control table", comment.models[0],
+                          model);
     }
     return true;
 }
@@ -159,10 +166,10 @@ bool read_frames(std::FILE* in, MotionFile* file, bool hasSpeeds)
         }
         if (blankLine) {
             lineNumber = blankLine;
-            return refuse("a blank line between frames%s", "");
+            return refuse("a blank line between frames");
         }
         if (static_cast<int>(tokens.size()) != 1 + servos * perServo)
-            return refuse("%s%d values where the ID line asks for %d", "",
+            return refuse("%d values where the ID line asks for %d",
                           static_cast<int>(tokens.size()) - 1, servos * perServo);
         int delay = 0;
         if (read_value_token(tokens[0], &delay) != 1 || delay < 0)
@@ -179,7 +186,7 @@ bool read_frames(std::FILE* in, MotionFile* file, bool hasSpeeds)
         }
     }
     if (file->delays.empty())
-        return refuse("the file holds no frame%s", "");
+        return refuse("the file holds no frame");
     return true;
 }
 
