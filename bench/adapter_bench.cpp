@@ -9,6 +9,7 @@
 #include "bench_model.h"
 #include "bench_report.h"
 #include "exchange_bench.h"
+#include "group_read_bench.h"
 #include "kinetron.h"
 #include "posetape_bench.h"
 #include "registers.h"
@@ -119,8 +120,10 @@ void run_adapter_bench()
         one_read(latency_ms, latency_ms > 4 ? 100 : 500);
         const double rec_fps =
             run_adapter_recording_bench(latency_ms, exchange_model_ms(latency_ms));
-        if (latency_ms == 1)
+        if (latency_ms == 1) {
             block_recording(latency_ms, rec_fps);
+            run_group_read_bench(rec_fps);
+        }
     }
 }
 

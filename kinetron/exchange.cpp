@@ -406,6 +406,8 @@ int run_group_exchange(BusState& bus, const Exchange& exchange)
         const int one_reply = status_wire_bytes(2, exchange.expect_params);
         quiet_us = reply_timeout_us(bus.bits_per_second, 0, one_reply, line->latency_ms(),
                                     line->is_usb_adapter());
+        // The bound leaves the last of 253 servos its quiet time too.
+        deadline += quiet_us;
     }
 
     std::vector<std::uint8_t> received(

@@ -126,6 +126,27 @@ if flags=$(pkg-config --cflags --libs kinetron) &&
 else
     fail "example does not build with pkg-config"
 fi
+# A mixed chain, protocol 1.0 and 2.0, through servosim's pseudo-terminal: ping, positions by
+# register name, one SYNC_READ, a move with torque on, the id refused while torque is on.
+if quietly ${CC:-cc} -std=c99 -Wall -Wextra -pedantic -Werror \
+        "$source_dir/packaging/example/every_model.c" $flags -o "$work/every_model"; then
+    device=sim:ids=1-3+4-6#1060
+    if [ -x "$prefix/bin/servosim" ]; then
+        "$prefix/bin/servosim" ids=1-3+4-6#1060 > "$work/servosim.out" 2>/dev/null &
+        servosim_pid=$!
+        for _ in $(seq 100); do [ -s "$work/servosim.out" ] && break; sleep 0.1; done
+        device=$(head -n 1 "$work/servosim.out")
+    fi
+    got=$(LD_LIBRARY_PATH="$libdir" KINETRON_DEVICE="$device" "$work/every_model" 1 3 4 6 2>&1)
+    [ -n "${servosim_pid:-}" ] && kill "$servosim_pid" 2>/dev/null
+    if printf '%s\n' "$got" | grep -q "^servo 6: protocol 2 model 1060 present_position" &&
+       printf '%s\n' "$got" | grep -q "^one SYNC_READ: 4:[0-9]* 5:[0-9]* 6:[0-9]*$" &&
+       printf '%s\n' "$got" | grep -q "^servo 5: writing its id with torque on: error number 7 (access error)$"; then
+        pass "every_model.c built with pkg-config runs on $device"
+    else fail "every_model.c on $device printed: $got"; fi
+else
+    fail "every_model.c does not build with pkg-config"
+fi
 unset PKG_CONFIG_PATH
 
 # 3. Installed tools on the simulated chain.

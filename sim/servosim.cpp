@@ -41,7 +41,7 @@ static void print_usage()
 {
     std::fprintf(stderr,
                  "usage: servosim [OPTIONS] [--link PATH] [--trace]\n"
-                 "  OPTIONS: comma-separated, e.g. ids=1-3@35+7@1,timing=wire,drop=0.1,seed=7\n");
+                 "  OPTIONS: comma-separated, e.g. ids=1-3@35+7@1+8-9#1060,timing=wire,drop=0.1\n");
 }
 
 static bool open_pty(std::string& slave_path)
@@ -177,7 +177,9 @@ static void feed_read_bytes(SimChain* chain, unsigned char* buffer, int size, in
             count = queued > 0 ? static_cast<int>(queued) : 0;
             if (count > 1 && buffer[0] == TIOCPKT_DATA) {
                 const bool broadcast =
-                    count >= 4 && buffer[1] == 0xFF && buffer[2] == 0xFF && buffer[3] == 0xFE;
+                    (count >= 4 && buffer[1] == 0xFF && buffer[2] == 0xFF && buffer[3] == 0xFE) ||
+                    (count >= 6 && buffer[1] == 0xFF && buffer[2] == 0xFF && buffer[3] == 0xFD &&
+                     buffer[4] == 0x00 && buffer[5] == 0xFE);
                 sim_chain_feed(chain, buffer + 1, count - 1, broadcast ? before : sent_bps);
             }
         }

@@ -94,8 +94,9 @@ KINETRON_API int bus_set_bps(int bits_per_second);
 KINETRON_API int bus_bps(void);
 
 /* PING id: on a good reply *model and *firmware (either may be NULL) hold the servo's model
- * number and firmware version. Protocol 2.0 carries them in the reply; protocol 1.0 reads
- * them from the control table (address 0, 3 bytes) after the PING. */
+ * number and firmware version, otherwise -1. Protocol 2.0 carries them in the reply; protocol
+ * 1.0 reads them from the control table (address 0, 3 bytes) after the PING, and a failed
+ * read gives its code. */
 KINETRON_API int bus_ping(int protocol, int id, int* model, int* firmware);
 /* Protocol 2.0 PING to every servo: each answers. Up to max replies are stored in ascending
  * id order (ids, models, firmwares; any array may be NULL); returns how many servos answered

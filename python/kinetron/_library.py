@@ -66,9 +66,29 @@ def _load():
     raise ImportError(f"cannot load the servo bus library libkinetron; tried:\n  {places}")
 
 
+class CRegister(ctypes.Structure):
+    """The library's struct kinetron_register."""
+
+    _fields_ = [
+        ("name", ctypes.c_char_p),
+        ("address", ctypes.c_int),
+        ("size", ctypes.c_int),
+        ("writable", ctypes.c_int),
+        ("eeprom", ctypes.c_int),
+        ("low", ctypes.c_longlong),
+        ("high", ctypes.c_longlong),
+        ("signedness", ctypes.c_int),
+        ("unit", ctypes.c_char_p),
+        ("scale", ctypes.c_double),
+        ("factory", ctypes.c_longlong),
+    ]
+
+
 def _declare(library):
     c_int = ctypes.c_int
     bytes_out = ctypes.POINTER(ctypes.c_ubyte)
+    int_out = ctypes.POINTER(c_int)
+    register_p = ctypes.POINTER(CRegister)
     signatures = {
         "bus_open_device": ([ctypes.c_char_p], c_int),
         "bus_close": ([], None),
@@ -89,6 +109,35 @@ def _declare(library):
         "kinetron_set_quiet": ([c_int], None),
         "kinetron_last_status": ([], c_int),
         "kinetron_latency_ms": ([], c_int),
+        # Every model: protocol 2.0, group reads, the line speed in bits per second.
+        "bus_set_bps": ([c_int], c_int),
+        "bus_bps": ([], c_int),
+        "bus_ping": ([c_int, c_int, int_out, int_out], c_int),
+        "bus_ping_all": ([int_out, int_out, int_out, c_int], c_int),
+        "bus_read": ([c_int, c_int, c_int, c_int, bytes_out], c_int),
+        "bus_write": ([c_int, c_int, c_int, c_int, ctypes.c_char_p], c_int),
+        "bus_sync_write": ([c_int, c_int, c_int, c_int, int_out, ctypes.c_char_p], c_int),
+        "bus_bulk_write": ([c_int, int_out, int_out, int_out, ctypes.c_char_p], c_int),
+        "bus_sync_read": (
+            [c_int, c_int, int_out, c_int, c_int, bytes_out, int_out, int_out], c_int),
+        "bus_bulk_read": (
+            [c_int, c_int, c_int, int_out, int_out, int_out, bytes_out, int_out, int_out],
+            c_int),
+        "bus_reboot": ([c_int], c_int),
+        "bus_factory_reset": ([c_int, c_int, c_int], c_int),
+        # The model table.
+        "kinetron_model_protocol": ([c_int], c_int),
+        "kinetron_model_table": ([c_int], ctypes.c_char_p),
+        "kinetron_model_register_count": ([c_int], c_int),
+        "kinetron_model_register_at": ([c_int, c_int], register_p),
+        "kinetron_model_register": ([c_int, ctypes.c_char_p], register_p),
+        "kinetron_model_baud_bps": ([c_int, c_int], c_int),
+        "kinetron_model_has_instruction": ([c_int, c_int, c_int], c_int),
+        "kinetron_model_at": ([c_int], c_int),
+        "kinetron_register_decode": ([register_p, bytes_out], ctypes.c_longlong),
+        "kinetron_register_encode": ([register_p, ctypes.c_longlong, bytes_out], None),
+        "kinetron_to_units": ([register_p, ctypes.c_longlong], ctypes.c_double),
+        "kinetron_from_units": ([register_p, ctypes.c_double], ctypes.c_longlong),
     }
     missing = [name for name in signatures if not hasattr(library, name)]
     if missing:

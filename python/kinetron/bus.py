@@ -8,6 +8,7 @@ import weakref
 
 from . import _library
 from .errors import BusError
+from .every_model import EveryModel, _protocol
 from .registers import (
     BAUDNUM_MAX,
     ERRBIT_ANGLE,
@@ -55,7 +56,7 @@ def _close_line():
         _lib.bus_close()
 
 
-class Bus:
+class Bus(EveryModel):
     """The servo bus: the line that ``device`` names, open until :meth:`close`.
 
     ``device`` takes the values of the variable KINETRON_DEVICE: a serial port
@@ -70,10 +71,15 @@ class Bus:
     (the library prints nothing). Every method may be called from any thread; the calls take
     turns.
 
+    ``bps`` opens the line at that many bits per second instead (protocol 2.0 servos:
+    their baud-rate register's rate; factory-new ones listen at 57600).
+
     ``device`` (attribute): the device as it was chosen ("" for the adapter search).
     """
 
-    def __init__(self, device=None, baudnum=35):
+    _lock = _lock
+
+    def __init__(self, device=None, baudnum=35, bps=None):
         global _open_bus
         if device is None:
             device = os.environ.get("KINETRON_DEVICE")
@@ -91,12 +97,17 @@ class Bus:
                 raise BusError(
                     _library.last_error() or f"cannot open {device or 'the USB serial adapter'}"
                 )
-            _lib.bus_change_baud(baudnum)
+            if bps is None:
+                _lib.bus_change_baud(baudnum)
+            elif not _lib.bus_set_bps(int(bps)):
+                _lib.bus_close()
+                raise BusError(_library.last_error() or f"the line refuses {bps} bps")
             reason = _library.last_error()
             if reason:
                 _lib.bus_close()
                 raise BusError(reason)
             self._open = True
+            self._learnt = {}  # (protocol, id): (model, firmware), learnt by PING
             self.device = device or ""
             _open_bus = weakref.ref(self)
             # A bus dropped without close() still gives its line back.
@@ -266,8 +277,10 @@ class Bus:
         _lib.bus_packet_transfer()
         return _lib.bus_result()
 
-    def ping(self, id):
-        """True when servo ``id`` (0..253) answers a PING."""
+    def ping(self, id, protocol=1):
+        """True when servo ``id`` (0..253; protocol 2.0: 0..252) answers a PING."""
+        if protocol != 1:
+            return self.identify(id, protocol) is not None
         id = _integer(id, "id", 0, ID_HIGHEST_SERVO)
         with _lock:
             self._check_open()
@@ -281,13 +294,19 @@ class Bus:
             self._check_open()
             self._transfer(id, INST_RESET, [])
 
-    def sync_write(self, address, values, width=2):
+    def sync_write(self, address, values, width=2, protocol=None, model=None):
         """Writes one register in several servos with one SYNC_WRITE packet to every servo.
+
+        ``address`` a register name: ``values`` in raw units by the servos' model table
+        (``model``, or learnt by PING as :meth:`sync_read` does), ``protocol`` 2 unless given.
+        The rest of this text is the form by address, which speaks protocol 1.0.
 
         ``values`` maps servo ids (0..253) to values (a dict, or (id, value) pairs), sent in
         that order; ``width`` is the register's width in bytes (1 or 2), low byte first. One
         packet holds 83 servos of width 2 and 125 of width 1; more raise ValueError. No servo
         replies."""
+        if isinstance(address, str):
+            return self._sync_write_named(address, values, _protocol(protocol or 2), model)
         width = _integer(width, "width", 1, 2)
         address = _integer(address, "address", 0, 255)
         params = [address, width]

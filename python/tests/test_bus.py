@@ -173,3 +173,38 @@ def test_library_search_and_examples(tmp_path):
     motion = kinetron.frames.read(recording)
     assert motion.ids == [2, 3] and len(motion.frames) >= 3
     assert {(tuple(f.positions), tuple(f.speeds)) for f in motion.frames} == {((300, 300), (0, 0))}
+
+
+def test_every_model_on_a_mixed_chain():
+    with kinetron.Bus("sim:ids=1-3+4-6#1060,delay=0", bps=1000000) as bus:
+        assert bus.ping_all() == {4: (1060, 46), 5: (1060, 46), 6: (1060, 46)}
+        assert bus.identify(2, protocol=2) is None and not bus.ping(1)
+        five = bus.servo(5)
+        assert (five.model, five.protocol, "secondary_id" in five.registers()) == (1060, 2, True)
+        before = bus.sync_read([4, 5, 6], "present_position")
+        assert before == bus.sync_read([4, 5, 6], "present_position", fast=True) == {
+            i: five.read("present_position") for i in (4, 5, 6)}
+        assert bus.sync_read([4, 7], 132, 4) == {4: before[4].to_bytes(4, "little"), 7: None}
+        five.write("torque_enable", 1)
+        bus.sync_write("goal_position", {5: before[5] + 341})
+        assert abs(five.read_units("goal_position") - (before[5] + 341) * 360 / 4096) < 1e-9
+        with pytest.raises(BusError, match="access error"):
+            five.write("id", 9)
+        bus.change_baud(35)
+        one = bus.servo(2)
+        assert (one.model, one.protocol, one.read_units("present_position")) == (12, 1, 150.0)
+        assert bus.sync_read([1, 2], "present_position", protocol=1) == {1: 512, 2: 512}
+        assert bus.bulk_read([(1, "present_position")], protocol=1) == {1: 512}
+        for call, args, kwargs in [
+            (bus.sync_read, ([4, 5], "present_position"), {"model": 12}),
+            (bus.sync_read, ([1, 1], 36, 2), {"protocol": 1}),
+            (bus.sync_read, ([1], 36, 2), {"protocol": 1, "fast": True}),
+            (one.write, ("goal_position", 1024), {}),
+            (one.write, ("present_position", 1), {}),
+            (bus.factory_reset, (1,), {"protocol": 1, "keep": "id"}),
+        ]:
+            with pytest.raises(ValueError):
+                call(*args, **kwargs)
+    assert kinetron.models.get(1060).register("present_position").address == 132
+    with pytest.raises(ValueError):
+        kinetron.models.get(99999)

@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <string>
 #include <thread>
 
@@ -302,6 +303,14 @@ TEST_F(BusLine, BaudNumbersSetExactSpeeds)
         bus_change_baud(baudnum);
         EXPECT_EQ(master_speed(peer.master()), 2000000 / (baudnum + 1)) << baudnum;
     }
+    // In bits per second: every rate of the servos' baud-rate maps.
+    for (int bps : {9600, 57600, 115200, 1000000, 2000000, 2250000, 2500000, 3000000, 4000000,
+                    4500000, 2000000 / 256}) {
+        EXPECT_NE(bus_set_bps(bps), 0) << bps;
+        EXPECT_EQ(master_speed(peer.master()), bps);
+        EXPECT_EQ(bus_bps(), bps);
+    }
+    bus_change_baud(255);
     // Out of range: said on standard error, the speed stays.
     for (int baudnum : {-1, 256}) {
         testing::internal::CaptureStderr();
@@ -416,4 +425,107 @@ TEST(BusOpen, FailsWithOneLineAndRecovers)
     setenv("KINETRON_DEVICE", peer.path().c_str(), 1);
     ASSERT_NE(bus_open(), 0) << "reopening after bus_close";
     bus_close();
+}
+
+TEST_F(BusLine, GroupReadsKeepEveryServoThatAnswered)
+{
+    // Servos 1 and 3 answer, servo 2 is silent. Protocol 1.0 BULK_READ and protocol 2.0
+    // SYNC_READ get one status packet per servo; FAST_SYNC_READ the page's combined reply of
+    // ids 3, 7, 4, whole or cut after its second part.
+    const Bytes fast = {0xFF, 0xFF, 0xFD, 0x00, 0xFE, 0x19, 0x00, 0x55, 0x00, 0x03, 0xA6,
+                        0x00, 0x00, 0x00, 0x84, 0x08, 0x00, 0x07, 0x1F, 0x08, 0x00, 0x00,
+                        0x16, 0xCA, 0x00, 0x04, 0xFF, 0x03, 0x00, 0x00, 0xD1, 0x9E};
+    std::atomic<bool> cut{false};
+    peer.start([&](const Bytes& packet) {
+        if (packet[2] != 0xFD) // protocol 1.0 bulk read: 2 bytes of ids 1 and 3
+            return status_packet(1, 0, {0x10, 0x01}) +
+                   status_packet(3, ERRBIT_OVERHEAT, {0x30, 0x03});
+        if (packet[7] == 0x8A)
+            return cut ? Bytes(fast.begin(), fast.begin() + 24) : fast;
+        return status_packet2(1, 0, {0x11, 0, 0, 0}) + status_packet2(3, 0x80, {0x33, 0, 0, 0});
+    });
+    struct Row {
+        const char* what;
+        std::function<int(unsigned char*, int*, int*)> read;
+        int good;
+        std::vector<int> results, errors;
+        Bytes data; // of the servos read well
+    };
+    const int ids[] = {1, 2, 3};
+    const int page_ids[] = {3, 7, 4};
+    const int addresses[] = {36, 36, 36};
+    const int counts[] = {2, 2, 2};
+    const Row rows[] = {
+        {"protocol 1.0 bulk read",
+         [&](unsigned char* out, int* results, int* errors) {
+             return bus_bulk_read(1, 0, 3, ids, addresses, counts, out, results, errors);
+         },
+         2,
+         {1, 6, 1},
+         {0, -1, ERRBIT_OVERHEAT},
+         {0x10, 0x01, 0x30, 0x03}},
+        {"sync read",
+         [&](unsigned char* out, int* results, int* errors) {
+             return bus_sync_read(0, 3, ids, 132, 4, out, results, errors);
+         },
+         2,
+         {1, 6, 1},
+         {0, -1, 0x80},
+         {0x11, 0, 0, 0, 0x33, 0, 0, 0}},
+        {"fast sync read",
+         [&](unsigned char* out, int* results, int* errors) {
+             return bus_sync_read(1, 3, page_ids, 132, 4, out, results, errors);
+         },
+         3,
+         {1, 1, 1},
+         {0, 0, 0},
+         {0xA6, 0, 0, 0, 0x1F, 0x08, 0, 0, 0xFF, 0x03, 0, 0}},
+        {"fast sync read cut after the second part",
+         [&](unsigned char* out, int* results, int* errors) {
+             cut = true;
+             return bus_sync_read(1, 3, page_ids, 132, 4, out, results, errors);
+         },
+         2,
+         {1, 1, 5},
+         {0, 0, -1},
+         {0xA6, 0, 0, 0, 0x1F, 0x08, 0, 0}},
+    };
+    for (const Row& row : rows) {
+        unsigned char out[12] = {};
+        int results[3] = {}, errors[3] = {};
+        EXPECT_EQ(row.read(out, results, errors), row.good) << row.what;
+        EXPECT_EQ(std::vector<int>(results, results + 3), row.results) << row.what;
+        EXPECT_EQ(std::vector<int>(errors, errors + 3), row.errors) << row.what;
+        // The exchange's own code: the first failing servo's.
+        const auto failing = std::find_if(row.results.begin(), row.results.end(),
+                                          [](int code) { return code != RESULT_SUCCESS; });
+        EXPECT_EQ(bus_result(), failing == row.results.end() ? RESULT_SUCCESS : *failing)
+            << row.what;
+        Bytes got;
+        const int size = static_cast<int>(row.data.size()) / row.good;
+        for (int k = 0; k < 3; ++k)
+            if (results[k] == RESULT_SUCCESS)
+                got.insert(got.end(), out + k * size, out + (k + 1) * size);
+        EXPECT_EQ(got, row.data) << row.what;
+    }
+}
+
+TEST_F(BusLine, PingToAllEndsOnceTheLineIsQuiet)
+{
+    // Three servos answer, out of id order; room for 253 replies would take seconds at this
+    // speed, the quiet after the last one a few tens of milliseconds.
+    peer.start([](const Bytes&) {
+        return status_packet2(9, 0, {0x24, 0x04, 46}) + status_packet2(2, 0, {0x0C, 0x00, 24}) +
+               status_packet2(5, 0x80, {0x24, 0x04, 46});
+    });
+    int ids[2], models[2], firmwares[2];
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(bus_ping_all(ids, models, firmwares, 2), 3);
+    EXPECT_LT(elapsed_ms(start), 500.0);
+    EXPECT_EQ(bus_result(), RESULT_SUCCESS);
+    EXPECT_EQ(std::vector<int>(ids, ids + 2), (std::vector<int>{2, 5}));
+    EXPECT_EQ(std::vector<int>(models, models + 2), (std::vector<int>{12, 1060}));
+    EXPECT_EQ(std::vector<int>(firmwares, firmwares + 2), (std::vector<int>{24, 46}));
+    EXPECT_EQ(peer.wait_heard(1)[0].packet,
+              (Bytes{0xFF, 0xFF, 0xFD, 0x00, 0xFE, 0x03, 0x00, 0x01, 0x31, 0x42}));
 }

@@ -10,6 +10,8 @@
 
 #include <chrono>
 
+#include "packet_protocol2.h"
+
 PtyPeer::PtyPeer()
 {
     char name[128] = {};
@@ -101,18 +103,27 @@ void PtyPeer::run(Script script)
         if (n <= 0)
             return;
         buffer.insert(buffer.end(), chunk, chunk + n);
-        // Take out every whole packet: FF FF ID LEN, then LEN more bytes.
+        // Take out every whole packet: FF FF ID LEN, then LEN more bytes; or protocol 2.0's
+        // FF FF FD 00 ID LEN_L LEN_H, then LEN more bytes.
         for (;;) {
             std::size_t at = 0;
             while (at + 1 < buffer.size() && !(buffer[at] == 0xFF && buffer[at + 1] == 0xFF))
                 ++at;
             buffer.erase(buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(at));
-            if (buffer.size() < 4 || buffer.size() < 4u + buffer[3])
+            if (buffer.size() < 4)
+                break;
+            const bool protocol2 = buffer[2] == 0xFD && buffer[3] == 0x00;
+            if (protocol2 && buffer.size() < 7)
+                break;
+            const std::size_t total =
+                protocol2 ? 7u + (buffer[5] | buffer[6] << 8) : 4u + buffer[3];
+            if (buffer.size() < total)
                 break;
             Heard heard;
             heard.speed = speed;
-            heard.packet.assign(buffer.begin(), buffer.begin() + 4 + buffer[3]);
-            buffer.erase(buffer.begin(), buffer.begin() + 4 + buffer[3]);
+            heard.packet.assign(buffer.begin(),
+                                buffer.begin() + static_cast<std::ptrdiff_t>(total));
+            buffer.erase(buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(total));
             {
                 std::lock_guard<std::mutex> lock(mutex_);
                 heard_.push_back(heard);
@@ -142,4 +153,17 @@ Bytes status_packet(int id, int error, const Bytes& params)
         sum += packet[i];
     packet.push_back(static_cast<std::uint8_t>(~sum & 0xFF));
     return packet;
+}
+
+Bytes status_packet2(int id, int error, const Bytes& params)
+{
+    Bytes body = {static_cast<std::uint8_t>(error)};
+    body.insert(body.end(), params.begin(), params.end());
+    return kinetron::encode_packet2(id, 0x55, body);
+}
+
+Bytes operator+(Bytes first, const Bytes& second)
+{
+    first.insert(first.end(), second.begin(), second.end());
+    return first;
 }

@@ -55,7 +55,10 @@ private:
     std::vector<Heard> heard_;
 };
 
-// A well-formed status packet.
+// A well-formed status packet, of protocol 1.0 and 2.0.
 Bytes status_packet(int id, int error, const Bytes& params);
+Bytes status_packet2(int id, int error, const Bytes& params);
+// Packets one after the other.
+Bytes operator+(Bytes first, const Bytes& second);
 
 #endif

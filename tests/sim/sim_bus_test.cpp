@@ -243,6 +243,41 @@ TEST_P(SimBus, ServosAnswerOnlyAtTheirOwnBaudNumber)
     });
 }
 
+TEST_P(SimBus, EveryModelThroughTheLibrary)
+{
+    run("ids=1-3+4-6#1060", [](Check& check) {
+        int model = 0, firmware = 0;
+        check.equal(bus_ping(1, 2, &model, &firmware) * 10000 + model, 10012, "ping of model 12");
+        check.equal(bus_set_bps(1000000), 1, "to the protocol 2.0 servos' speed");
+        check.equal(bus_ping(2, 5, &model, &firmware), 1, "protocol 2.0 ping");
+        check.equal(model * 100 + firmware, 106046, "model and firmware");
+        int ids[8] = {};
+        check.equal(bus_ping_all(ids, nullptr, nullptr, 8), 3, "servos answering a PING to all");
+        check.equal(ids[0] * 100 + ids[1] * 10 + ids[2], 456, "in id order");
+
+        const int group[] = {4, 5, 6};
+        unsigned char one[4] = {}, each[12] = {}, fast[12] = {};
+        check.equal(bus_read(2, 5, 132, 4, one), 1, "present position of 5");
+        check.equal(bus_sync_read(0, 3, group, 132, 4, each, nullptr, nullptr), 3, "sync read");
+        check.equal(bus_sync_read(1, 3, group, 132, 4, fast, nullptr, nullptr), 3, "fast read");
+        check.equal(std::equal(one, one + 4, each + 4) && std::equal(each, each + 12, fast), true,
+                    "the same positions every way");
+
+        const unsigned char torque_on = 1, new_id = 9;
+        const unsigned char goal[4] = {0x00, 0x0C, 0x00, 0x00};
+        check.equal(bus_write(2, 5, 64, 1, &torque_on), 1, "torque on");
+        check.equal(bus_write(2, 5, 116, 4, goal) * 10 + kinetron_last_status(), 10, "goal");
+        check.equal(bus_write(2, 5, 7, 1, &new_id) * 10 + kinetron_last_status(), 17,
+                    "the id refused while torque is on");
+        const int addresses[] = {7, 64, 7}, counts[] = {1, 1, 1};
+        int results[3] = {};
+        unsigned char bytes[3] = {};
+        check.equal(bus_bulk_read(2, 1, 3, group, addresses, counts, bytes, results, nullptr), 3,
+                    "fast bulk read");
+        check.equal(bytes[0] * 100 + bytes[1] * 10 + bytes[2], 416, "id, torque, id");
+    });
+}
+
 TEST_P(SimBus, BadOptionsMakeOpenFail)
 {
     EXPECT_FALSE(open("ids=254"));

@@ -10,11 +10,14 @@ using namespace simtest;
 
 TEST(SimOptions, BadOptionsAreRefusedWithOneLine)
 {
-    const char* bad[] = {"ids=254",     "ids=1-300", "ids=5-3",   "ids=",     "ids=1@255",
-                         "ids=a",       "baud=255",  "baud=-1",   "pos=1024", "drop=2",
-                         "drop=x",      "noise=",    "flaky=300", "stall=",   "hand=flap",
-                         "timing=fast", "seed=-1",   "bogus=1",   "trace=1",  "ids=1,,seed=2",
-                         "latency=256", "latency=",  "volts=.5",  "hot=254",  "volts=5.55"};
+    const char* bad[] = {
+        "ids=254",     "ids=1-300", "ids=5-3",       "ids=",         "ids=1@255",
+        "ids=a",       "baud=255",  "baud=-1",       "pos=1024",     "drop=2",
+        "drop=x",      "noise=",    "flaky=300",     "stall=",       "hand=flap",
+        "timing=fast", "seed=-1",   "bogus=1",       "trace=1",      "ids=1,,seed=2",
+        "latency=256", "latency=",  "volts=.5",      "hot=254",      "volts=5.55",
+        "ids=1#999",   "ids=1#",    "ids=1#1060#29", "ids=1#1060@8", "ids=253#1060",
+        "delay=255",   "pos=4096",  "ids=1,pos=2048"};
     for (const char* options : bad) {
         Chain chain(options);
         EXPECT_FALSE(chain.ok()) << options;
@@ -25,7 +28,8 @@ TEST(SimOptions, BadOptionsAreRefusedWithOneLine)
          {"", "ids=0-253",
           "ids=1-3@35+7@1,baud=1,pos=0,hand=wave,timing=wire,"
           "drop=0.5,corrupt=0,partial=1,noise=0.25,flaky=3,stall=9,trace,seed=42,latency=16,"
-          "volts=0,hot=2,blocked=3"}) {
+          "volts=0,hot=2,blocked=3",
+          "ids=1-3#1060@3+4@1#29+5#350,delay=0,pos=1023"}) {
         Chain chain(options);
         EXPECT_TRUE(chain.ok()) << options << ": " << chain.error();
     }
@@ -41,6 +45,14 @@ TEST(SimOptions, DefaultChainAndPerRangeSpeeds)
     EXPECT_EQ(mixed.value(7, 3, 1, BPS_1), 7);
     Chain later("baud=1,ids=4"); // baud= applies wherever it stands
     EXPECT_EQ(later.value(4, 3, 1, BPS_1), 4);
+    // #MODEL and @N in either order, @N through the model's own baud-rate map; protocol 2.0
+    // servos listen at 1,000,000 bps by default; delay= sets every return delay.
+    Chain models("ids=1@1#1060+2#1060@4+3#350+4#29,delay=7");
+    EXPECT_EQ(models.send(instruction2(1, 1, {}), 57600).size(), 14u);
+    EXPECT_EQ(models.send(instruction2(2, 1, {}), 2000000).size(), 14u);
+    EXPECT_EQ(models.send(instruction2(3, 2, {5, 0, 1, 0}), BPS_1), status2(3, 0, {7}));
+    EXPECT_EQ(models.value(4, 5, 1, BPS_35), 7);
+    EXPECT_EQ(models.value(4, 36, 2, BPS_35), 2048) << "a 4096-step servo starts mid-range";
 }
 
 TEST(SimFaults, EachFaultSpoilsTheReplyItsOwnWay)
@@ -149,4 +161,22 @@ TEST(SimTiming, InstantTimingHasEverythingDueAtOnce)
     EXPECT_EQ(sim_chain_next_due_us(chain.raw()), 0);
     sim_chain_discard(chain.raw());
     EXPECT_EQ(sim_chain_next_due_us(chain.raw()), -1);
+}
+
+// In a group read each servo starts its return delay after the packet before it ends.
+TEST(SimTiming, GroupReadRepliesFollowEachOtherAfterTheirReturnDelays)
+{
+    for (int delay : {0, 250})
+        for (int instruction : {0x82, 0x8A}) { // SYNC_READ: 3 packets; FAST_SYNC_READ: one
+            Chain chain("timing=wire,ids=1-3#1060,delay=" + std::to_string(delay));
+            chain.advance_ms(1000);
+            const long long sent = chain.now_us();
+            const Bytes packet =
+                instruction2(254, instruction, le(132, 2) + le(4, 2) + Bytes{1, 2, 3});
+            const Bytes reply = chain.send(packet, BPS_1);
+            ASSERT_EQ(reply.size(), instruction == 0x82 ? 45u : 32u);
+            const double expected = (packet.size() + reply.size()) * 10.0 + 3 * 2 * delay;
+            EXPECT_NEAR(static_cast<double>(chain.now_us() - sent), expected, 3.0)
+                << "delay " << delay << " instruction " << instruction;
+        }
 }

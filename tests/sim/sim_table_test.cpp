@@ -260,3 +260,129 @@ TEST(SimTable, PacketsInPiecesAndAmongNoise)
     EXPECT_EQ(answer[4], 1 << 4);
     EXPECT_EQ(chain.value(1, 25, 1), 0);
 }
+
+// Protocol 2.0 servos, and protocol 1.0 ones beside them, exchange by exchange: each step
+// sends a packet (after letting time pass) and expects the exact bytes that come back.
+TEST(SimTable, Protocol2Exchanges)
+{
+    const int P2_PING = 1, P2_READ = 2, P2_WRITE = 3, P2_ACTION = 5, P2_RESET = 6;
+    const int P2_REBOOT = 8, P2_SYNC_READ = 0x82, P2_FAST_SYNC_READ = 0x8A;
+    const int ALERT = 0x80, ERR_INSTRUCTION2 = 2, ERR_DATA_RANGE = 4, ERR_LENGTH = 5;
+    const int ERR_LIMIT = 6, ERR_ACCESS = 7;
+    const Bytes ping1060{0x24, 0x04, 46}; // model 1060, firmware 46
+    auto write = [](int id, int address, long long value, int size) {
+        return instruction2(id, P2_WRITE, le(address, 2) + le(value, size));
+    };
+    auto read = [](int id, int address, int count) {
+        return instruction2(id, P2_READ, le(address, 2) + le(count, 2));
+    };
+    auto ack = [](int id, int error) { return status2(id, error, {}); };
+    struct Step {
+        Bytes request, expected;
+        double wait_ms = 0;
+        long bps = BPS_1;
+    };
+    struct Case {
+        const char* name;
+        const char* options;
+        std::vector<Step> steps;
+    } cases[] = {
+        {"worked read and write",
+         "ids=1#1060,pos=166",
+         {{{0xFF, 0xFF, 0xFD, 0x00, 0x01, 0x07, 0x00, 0x02, 0x84, 0x00, 0x04, 0x00, 0x1D, 0x15},
+           {0xFF, 0xFF, 0xFD, 0x00, 0x01, 0x08, 0x00, 0x55, 0x00, 0xA6, 0x00, 0x00, 0x00, 0x8C,
+            0xC0}},
+          {{0xFF, 0xFF, 0xFD, 0x00, 0x01, 0x09, 0x00, 0x03, 0x74, 0x00, 0x00, 0x02, 0x00, 0x00,
+            0xCA, 0x89},
+           {0xFF, 0xFF, 0xFD, 0x00, 0x01, 0x04, 0x00, 0x55, 0x00, 0xA1, 0x0C}},
+          // Torque off: the goal is stored and nothing moves.
+          {read(1, 116, 4), status2(1, 0, le(512, 4)), 500},
+          {read(1, 132, 4), status2(1, 0, le(166, 4))},
+          // Torque on: the goal becomes the present position.
+          {write(1, 64, 1, 1), ack(1, 0)},
+          {read(1, 116, 4), status2(1, 0, le(166, 4)), 500}}},
+        {"ping by model",
+         "ids=3#1060+4#350+5#29@1",
+         {{{0xFF, 0xFF, 0xFD, 0x00, 0x03, 0x03, 0x00, 0x01, 0x1A, 0xE6}, status2(3, 0, ping1060)},
+          {instruction2(4, P2_PING, {}), status2(4, 0, {0x5E, 0x01, 42})},
+          {instruction2(5, P2_PING, {}), {}}}}, // protocol 1.0 only
+        {"rules of the table",
+         "ids=1#1060",
+         {{write(1, 48, 3000, 4), ack(1, 0)}, // EEPROM with torque off
+          {write(1, 116, 3500, 4), ack(1, ERR_LIMIT)},
+          {instruction2(1, P2_WRITE, le(116, 2) + le(100, 2)), ack(1, ERR_LENGTH)},
+          {write(1, 64, 2, 1), ack(1, ERR_DATA_RANGE)},
+          {write(1, 132, 0, 4), ack(1, ERR_ACCESS)}, // read-only
+          {write(1, 64, 1, 1), ack(1, 0)},
+          {write(1, 7, 9, 1), ack(1, ERR_ACCESS)}, // EEPROM with torque on
+          {read(1, 7, 1), status2(1, 0, {1})},
+          {read(1, 14, 4), status2(1, 0, {0, 0, 0, 0})}, // a gap reads 0
+          {read(1, 660, 4), ack(1, ERR_ACCESS)},         // past the table: no bytes
+          {instruction2(1, P2_ACTION, {}), ack(1, ERR_INSTRUCTION2)},
+          {instruction2(1, P2_RESET, {0x03}), ack(1, ERR_DATA_RANGE)},
+          {instruction2(254, P2_RESET, {0xFF}), {}},
+          {write(1, 68, 1, 1), {}}, // the new level governs its own reply
+          {read(1, 68, 1), status2(1, 0, {1})}}},
+        {"group reads in list order",
+         "ids=1-3#1060,pos=100",
+         {{instruction2(254, P2_SYNC_READ, le(132, 2) + le(4, 2) + Bytes{3, 9, 1, 2}),
+           status2(3, 0, le(100, 4)) + status2(1, 0, le(100, 4)) + status2(2, 0, le(100, 4))},
+          {instruction2(254, P2_PING, {}),
+           status2(1, 0, ping1060) + status2(2, 0, ping1060) + status2(3, 0, ping1060)}}},
+        {"broadcast ping in id order",
+         "ids=9#1060+2#1060+5#1060",
+         {{instruction2(254, P2_PING, {}),
+           status2(2, 0, ping1060) + status2(5, 0, ping1060) + status2(9, 0, ping1060)}}},
+        {"worked fast sync read",
+         "ids=3#1060+4#1060+7#1060",
+         {{write(3, 64, 1, 1), ack(3, 0)},
+          {write(3, 116, 166, 4), ack(3, 0)},
+          {write(7, 64, 1, 1), ack(7, 0)},
+          {write(7, 116, 2079, 4), ack(7, 0)},
+          {write(4, 64, 1, 1), ack(4, 0)},
+          {write(4, 116, 1023, 4), ack(4, 0)},
+          {instruction2(254, P2_FAST_SYNC_READ, le(132, 2) + le(4, 2) + Bytes{3, 7, 4}),
+           {0xFF, 0xFF, 0xFD, 0x00, 0xFE, 0x19, 0x00, 0x55, 0x00, 0x03, 0xA6,
+            0x00, 0x00, 0x00, 0x84, 0x08, 0x00, 0x07, 0x1F, 0x08, 0x00, 0x00,
+            0x16, 0xCA, 0x00, 0x04, 0xFF, 0x03, 0x00, 0x00, 0xD1, 0x9E},
+           2000}}},
+        {"reboot after a shutdown",
+         "ids=1#1060,blocked=1",
+         {{write(1, 64, 1, 1), ack(1, 0)},
+          {write(1, 116, 3000, 4), ack(1, 0)},
+          {instruction2(1, P2_PING, {}), status2(1, ALERT, ping1060), 500},
+          {read(1, 70, 1), status2(1, ALERT, {0x20})}, // overload
+          {write(1, 64, 1, 1), ack(1, ALERT)},         // accepted, yet torque stays off
+          {read(1, 64, 1), status2(1, ALERT, {0})},
+          {instruction2(1, P2_REBOOT, {}), ack(1, ALERT)},
+          {read(1, 70, 1), status2(1, 0, {0})},
+          {write(1, 64, 1, 1), ack(1, 0)},
+          {read(1, 64, 1), status2(1, 0, {1})}}},
+        {"mixed chain",
+         "ids=1-3+4-6#1060",
+         {{instruction(2, 2, {3, 1}), {0xFF, 0xFF, 2, 3, 0, 2, 0xF8}, 0, BPS_35},
+          {instruction(5, 2, {3, 1}), {}, 0, BPS_35},
+          {instruction2(5, P2_PING, {}), status2(5, 0, ping1060)},
+          {instruction2(2, P2_PING, {}), {}}}},
+        {"protocol 1.0 bulk read",
+         "ids=1-2#29+3",
+         {{{0xFF, 0xFF, 0xFE, 0x09, 0x92, 0x00, 0x02, 0x01, 0x1E, 0x02, 0x02, 0x24, 0x1D},
+           {0xFF, 0xFF, 1, 4, 0, 0x00, 0x08, 0xF2, 0xFF, 0xFF, 2, 4, 0, 0x00, 0x08, 0xF1},
+           0,
+           BPS_35},
+          {instruction(254, 0x92, {0, 2, 3, 36, 2, 1, 36}),
+           {0xFF, 0xFF, 1, 4, 0, 0x00, 0x08, 0xF2},
+           0,
+           BPS_35}}}, // model 12 has no bulk read
+    };
+    for (const Case& c : cases) {
+        Chain chain(c.options);
+        ASSERT_TRUE(chain.ok()) << c.name << ": " << chain.error();
+        for (std::size_t i = 0; i < c.steps.size(); ++i) {
+            const Step& step = c.steps[i];
+            chain.advance_ms(step.wait_ms);
+            EXPECT_EQ(chain.send(step.request, step.bps), step.expected)
+                << c.name << ", step " << i;
+        }
+    }
+}

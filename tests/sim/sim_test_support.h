@@ -27,6 +27,65 @@ inline Bytes instruction(int id, int ins, const Bytes& params)
     return packet;
 }
 
+// Protocol 2.0, written here apart from the chain's own code: CRC-16 (0x8005, MSB first),
+// an FD after every FF FF FD of the instruction (or error) and parameters, Length after it.
+inline std::uint16_t crc16(const Bytes& bytes)
+{
+    std::uint16_t crc = 0;
+    for (std::uint8_t byte : bytes)
+        for (int bit = 7; bit >= 0; --bit) {
+            const bool top = ((crc >> 15) ^ (byte >> bit)) & 1;
+            crc = static_cast<std::uint16_t>(top ? (crc << 1) ^ 0x8005 : crc << 1);
+        }
+    return crc;
+}
+
+inline Bytes packet2(int id, const Bytes& field)
+{
+    Bytes packet{0xFF, 0xFF, 0xFD, 0x00, static_cast<std::uint8_t>(id), 0, 0};
+    for (std::uint8_t byte : field) {
+        packet.push_back(byte);
+        const std::size_t n = packet.size();
+        if (n >= 10 && packet[n - 3] == 0xFF && packet[n - 2] == 0xFF && packet[n - 1] == 0xFD)
+            packet.push_back(0xFD);
+    }
+    packet[5] = static_cast<std::uint8_t>((packet.size() - 5) & 0xFF);
+    packet[6] = static_cast<std::uint8_t>((packet.size() - 5) >> 8);
+    const std::uint16_t crc = crc16(packet);
+    packet.push_back(static_cast<std::uint8_t>(crc & 0xFF));
+    packet.push_back(static_cast<std::uint8_t>(crc >> 8));
+    return packet;
+}
+
+inline Bytes instruction2(int id, int ins, const Bytes& params)
+{
+    Bytes field{static_cast<std::uint8_t>(ins)};
+    field.insert(field.end(), params.begin(), params.end());
+    return packet2(id, field);
+}
+
+inline Bytes status2(int id, int error, const Bytes& data)
+{
+    Bytes field{0x55, static_cast<std::uint8_t>(error)};
+    field.insert(field.end(), data.begin(), data.end());
+    return packet2(id, field);
+}
+
+// A number as `size` little-endian bytes.
+inline Bytes le(long long value, int size)
+{
+    Bytes bytes;
+    for (int i = 0; i < size; ++i)
+        bytes.push_back(static_cast<std::uint8_t>((value >> (8 * i)) & 0xFF));
+    return bytes;
+}
+
+inline Bytes operator+(Bytes a, const Bytes& b)
+{
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
 inline bool checksum_ok(const Bytes& p)
 {
     if (p.size() < 6)
