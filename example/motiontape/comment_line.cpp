@@ -118,6 +118,9 @@ void write_motion_comment(std::FILE* file, const MotionComment& comment)
 int find_motion_comment(std::FILE* file, MotionComment* comment, int* lineNumber)
 {
     static char line[HEAD_LINE_MAX];
+    std::fpos_t start;
+    if (std::fgetpos(file, &start) != 0)
+        return 0; // a pipe: what is read cannot be read again
     int found = 0;
     for (int number = 1; read_head_line(file, line); ++number) {
         const char* text = line;

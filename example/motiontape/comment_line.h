@@ -30,7 +30,7 @@ void write_motion_comment(std::FILE* file, const MotionComment& comment);
 // Looks through the lines before the type line (those beginning with '/', after a byte order
 // mark) of a file open at its start, for the first comment line; leaves the file at its start
 // again. 1 found and read, 0 none, -1 found but unreadable; *lineNumber (1 for the file's
-// first line) says where.
+// first line) says where. A file that cannot go back (a pipe, a FIFO) is not read: 0.
 int find_motion_comment(std::FILE* file, MotionComment* comment, int* lineNumber);
 
 // Degrees of one position step of a model: 360/4096 for the 4096-step models, 300/1024 for

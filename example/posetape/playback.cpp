@@ -128,9 +128,6 @@ static bool frames_playable(std::FILE* file)
 // pipe) is played as it comes.
 static bool positions_mean_what_play_sends(const RunSettings& settings, std::FILE* file)
 {
-    std::fpos_t start;
-    if (std::fgetpos(file, &start) != 0)
-        return true;
     static MotionComment comment;
     int line = 0;
     int found = find_motion_comment(file, &comment, &line);
