@@ -128,6 +128,51 @@ TEST(Motiontape, RecordsTheHandThenPlaysItAfterASafeStart)
     }
 }
 
+// Each SYNC_WRITE of speed and goal (protocol 2.0, address 112) in a trace: per servo its id,
+// profile velocity and goal position.
+std::vector<std::vector<std::vector<long>>> speed_goal_writes(const std::string& trace)
+{
+    std::vector<std::vector<std::vector<long>>> writes;
+    std::istringstream lines(trace);
+    for (std::string line; std::getline(lines, line);) {
+        if (line.find("SYNC_WRITE") == std::string::npos ||
+            line.find("address 112") == std::string::npos)
+            continue;
+        std::istringstream hex(line.substr(line.rfind('[') + 1));
+        std::vector<long> bytes;
+        for (std::string cell; hex >> cell && cell != "]";)
+            bytes.push_back(std::strtol(cell.c_str(), nullptr, 16));
+        auto word = [&](std::size_t at) {
+            return bytes[at] | bytes[at + 1] << 8 | bytes[at + 2] << 16 | bytes[at + 3] << 24;
+        };
+        writes.emplace_back();
+        for (std::size_t at = 12; at + 9 <= bytes.size() - 2; at += 9)
+            writes.back().push_back({bytes[at], word(at + 1), word(at + 5)});
+    }
+    return writes;
+}
+
+TEST(Motiontape, SafeStartThenSpeedsThatKeepThePaceAndARecordedFailureLeftOut)
+{
+    std::string path = harness::temp_dir() + "/steps.csv";
+    std::ofstream(path) << "// motiontape protocol 2 bps 1000000 models 1060 1060\n"
+                           "FILETYPE: AbsoluteSpeeds; AbsolutePositions\n1, 2\n"
+                           "100, [0]2048,[0]2048,\n100, [0]2148,[0]rxT,\n100, [0]2148,[0]2000,\n";
+    harness::Process play;
+    ASSERT_TRUE(play.start(motiontape({"play", path, "--speed", "2"}),
+                           {"KINETRON_DEVICE=sim:ids=1-2#1060@3,pos=1000,trace"}));
+    ASSERT_EQ(play.wait_exit(20000), 0) << play.stderr_text();
+    typedef std::vector<std::vector<long>> Packet;
+    std::vector<Packet> writes = speed_goal_writes(play.stderr_text());
+    // Hold where they stand, go to the first frame, then the three frames: a quarter of the
+    // velocity limit (415) until the first frame is played; then 100 steps in 50 ms, and 48.
+    EXPECT_EQ(writes, (std::vector<Packet>{{{1, 103, 1000}, {2, 103, 1000}},
+                                           {{1, 103, 2048}, {2, 103, 2048}},
+                                           {{1, 103, 2048}, {2, 103, 2048}},
+                                           {{1, 128, 2148}},
+                                           {{1, 1, 2148}, {2, 62, 2000}}}));
+}
+
 TEST(Motiontape, SpacePausesAndEscStopsWithTheServosHolding)
 {
     std::string path = harness::temp_dir() + "/long.csv";
