@@ -97,8 +97,10 @@ static bool parse_options(int argc, char** argv, int k, bool record)
 
 static bool parse_arguments(int argc, char** argv)
 {
-    if (argc < 3)
-        return bad("a mode and a file are needed", argc > 1 ? argv[1] : "");
+    if (argc < 3) {
+        std::fprintf(stderr, "motiontape: record or play, and a file, are needed\n");
+        return false;
+    }
     settings.fileName = argv[2];
     settings.speed = 1.0;
     settings.loops = 1;
