@@ -43,6 +43,8 @@ static bool parse_ids(const char* text)
         if (first > last || last > ID_HIGHEST_SERVO)
             return bad("ids lie from 0 to 253, a range from low to high", text);
         for (long id = first; id <= last; ++id) {
+            if (settings.idCount == CHAIN_SERVOS_MAX)
+                return bad("one group read takes at most 253 servos", text);
             for (int i = 0; i < settings.idCount; ++i) {
                 if (settings.ids[i] == id)
                     return bad("an id is listed twice", text);
