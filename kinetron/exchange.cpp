@@ -1,9 +1,9 @@
 #include "exchange.h"
 
 #include <algorithm>
-#include <set>
 
 #include "clock.h"
+#include "group_replies.h"
 #include "packet_protocol2.h"
 #include "registers.h"
 #include "reply_scan.h"
@@ -73,39 +73,6 @@ bool line_echoes(BusState& bus)
         filled += static_cast<std::size_t>(n);
     }
     return filled == sizeof back && std::equal(back, back + filled, ping_all);
-}
-
-// Bytes of one status packet on the wire carrying `params` parameter bytes (protocol 2.0:
-// with room for the stuffing they may need).
-int status_wire_bytes(int protocol, int params)
-{
-    return protocol == 1 ? params + 6 : params + params / 3 + 11;
-}
-
-// Finds the one status packet the exchange waits for, in the bytes received so far.
-// `unstuffed` holds a protocol 2.0 reply's parameters.
-ScanResult scan_one(const Exchange& exchange, const std::uint8_t* received, std::size_t count,
-                    const std::uint8_t* sent, std::size_t sent_count, int expect_id,
-                    int expect_params, std::vector<std::uint8_t>& unstuffed)
-{
-    if (exchange.protocol == 1)
-        return scan_reply(received, count, sent, sent_count, expect_id, expect_params);
-    return scan_reply2(received, count, sent, sent_count, expect_id, expect_params, unstuffed);
-}
-
-int code_of(ScanState state)
-{
-    switch (state) {
-    case ScanState::Nothing:
-        return RESULT_RX_TIMEOUT;
-    case ScanState::Partial:
-        return RESULT_RX_WAITING;
-    case ScanState::BadPacket:
-        return RESULT_RX_CORRUPT;
-    case ScanState::Good:
-        break;
-    }
-    return RESULT_SUCCESS;
 }
 
 // Drops stale input and writes the packet; false (after the whole time-out, so that a caller
@@ -230,150 +197,6 @@ int run_single_exchange(BusState& bus, const Exchange& exchange)
     return code_of(found.state);
 }
 
-// ---- Group reads ----------------------------------------------------------------------
-
-// Bytes of the replies on the wire, all listed servos together.
-int group_reply_bytes(const Exchange& exchange)
-{
-    int bytes = 0;
-    if (exchange.shape == ReplyShape::Combined) {
-        bytes = static_cast<int>(HEADER2_BYTES) + 1 + 2;
-        for (const ReplySlot& slot : *exchange.slots)
-            bytes += 4 + slot.params;
-        return bytes;
-    }
-    for (const ReplySlot& slot : *exchange.slots)
-        bytes += status_wire_bytes(exchange.protocol, slot.params);
-    return bytes;
-}
-
-// Where each listed servo's status packet lies in the bytes received: found in list order,
-// each one searched for behind the last one found before it.
-struct ListedReplies {
-    std::vector<std::size_t> start, end;
-    std::vector<bool> found;
-};
-
-bool scan_listed(const Exchange& exchange, const std::vector<std::uint8_t>& received,
-                 std::size_t filled, ListedReplies& at)
-{
-    std::vector<ReplySlot>& slots = *exchange.slots;
-    const std::vector<std::uint8_t>& packet = *exchange.packet;
-    std::vector<std::uint8_t> unstuffed;
-    std::size_t from = 0;
-    bool all = true;
-    for (std::size_t k = 0; k < slots.size(); ++k) {
-        if (at.found[k]) {
-            from = at.end[k];
-            continue;
-        }
-        const bool first = from == 0;
-        const ScanResult r = scan_one(exchange, received.data() + from, filled - from,
-                                      first ? packet.data() : nullptr, first ? packet.size() : 0,
-                                      slots[k].id, slots[k].params, unstuffed);
-        if (r.state != ScanState::Good) {
-            all = false;
-            continue;
-        }
-        at.found[k] = true;
-        at.start[k] = from + r.start;
-        at.end[k] = from + r.end;
-        slots[k].result = RESULT_SUCCESS;
-        slots[k].error = r.error;
-        slots[k].data.assign(r.params, r.params + r.param_count);
-        from = at.end[k];
-    }
-    return all;
-}
-
-// A listed servo without a good reply: its code from the bytes between the replies of the
-// servos found before and after it.
-void settle_listed(const Exchange& exchange, const std::vector<std::uint8_t>& received,
-                   std::size_t filled, const ListedReplies& at)
-{
-    std::vector<ReplySlot>& slots = *exchange.slots;
-    const std::vector<std::uint8_t>& packet = *exchange.packet;
-    std::vector<std::uint8_t> unstuffed;
-    std::size_t from = 0;
-    for (std::size_t k = 0; k < slots.size(); ++k) {
-        if (at.found[k]) {
-            from = at.end[k];
-            continue;
-        }
-        std::size_t to = filled;
-        for (std::size_t next = k + 1; next < slots.size(); ++next)
-            if (at.found[next] && at.start[next] >= from) {
-                to = at.start[next];
-                break;
-            }
-        const bool first = from == 0;
-        const ScanResult r =
-            scan_one(exchange, received.data() + from, to - from, first ? packet.data() : nullptr,
-                     first ? packet.size() : 0, slots[k].id, slots[k].params, unstuffed);
-        slots[k].result = code_of(r.state == ScanState::Good ? ScanState::BadPacket : r.state);
-    }
-}
-
-// The combined reply of a fast read: each part found gives its slot its data.
-bool scan_combined(const Exchange& exchange, const std::vector<std::uint8_t>& received,
-                   std::size_t filled, bool at_deadline)
-{
-    std::vector<ReplySlot>& slots = *exchange.slots;
-    std::vector<FastPart> parts(slots.size());
-    for (std::size_t k = 0; k < slots.size(); ++k) {
-        parts[k].id = slots[k].id;
-        parts[k].count = slots[k].params;
-    }
-    const std::vector<std::uint8_t>& packet = *exchange.packet;
-    const ScanState state =
-        scan_fast_reply(received.data(), filled, packet.data(), packet.size(), parts);
-    if (state != ScanState::Good && !at_deadline)
-        return false;
-    for (std::size_t k = 0; k < slots.size(); ++k) {
-        if (parts[k].good) {
-            slots[k].result = RESULT_SUCCESS;
-            slots[k].error = parts[k].error;
-            slots[k].data.assign(parts[k].data, parts[k].data + parts[k].count);
-        } else {
-            slots[k].result = code_of(state);
-        }
-    }
-    return state == ScanState::Good;
-}
-
-// Every status packet of a PING to all: a slot per servo, the first reply of each id.
-void scan_everyone(const Exchange& exchange, const std::vector<std::uint8_t>& received,
-                   std::size_t filled)
-{
-    std::vector<ReplySlot>& slots = *exchange.slots;
-    slots.clear();
-    std::set<int> seen;
-    std::vector<std::uint8_t> unstuffed;
-    const std::vector<std::uint8_t>& packet = *exchange.packet;
-    std::size_t from = 0;
-    for (;;) {
-        const bool first = from == 0;
-        const ScanResult r =
-            scan_reply2(received.data() + from, filled - from, first ? packet.data() : nullptr,
-                        first ? packet.size() : 0, ANY_ID, exchange.expect_params, unstuffed);
-        if (r.state != ScanState::Good)
-            break;
-        const int id = received[from + r.start + 4];
-        from += r.end;
-        if (!seen.insert(id).second)
-            continue;
-        ReplySlot slot;
-        slot.id = id;
-        slot.params = exchange.expect_params;
-        slot.result = RESULT_SUCCESS;
-        slot.error = r.error;
-        slot.data.assign(r.params, r.params + r.param_count);
-        slots.push_back(slot);
-    }
-    std::sort(slots.begin(), slots.end(),
-              [](const ReplySlot& a, const ReplySlot& b) { return a.id < b.id; });
-}
-
 int run_group_exchange(BusState& bus, const Exchange& exchange)
 {
     Line* line = bus.line;
@@ -413,10 +236,7 @@ int run_group_exchange(BusState& bus, const Exchange& exchange)
     std::vector<std::uint8_t> received(
         std::max<std::size_t>(RECEIVE_CAPACITY, 2 * static_cast<std::size_t>(reply_bytes)));
     std::size_t filled = 0;
-    ListedReplies at;
-    at.start.assign(slots.size(), 0);
-    at.end.assign(slots.size(), 0);
-    at.found.assign(slots.size(), false);
+    ListedReplies at(slots.size());
     Received how;
     if (everyone) {
         const std::int64_t first_deadline =

@@ -77,6 +77,12 @@ int run_group_read(int protocol, kinetron::ReplyShape shape, const std::vector<s
 {
     if (bytes.empty() || bytes.size() > MOST_PARAMS2)
         return refuse_group(n, results, errors);
+    // The combined reply of a fast read counts all of its parts in one 2-byte length.
+    long long combined_length = 1;
+    for (int k = 0; k < n; ++k)
+        combined_length += 4 + counts[k];
+    if (shape == kinetron::ReplyShape::Combined && combined_length > 0xFFFF)
+        return refuse_group(n, results, errors);
     std::vector<ReplySlot> slots(static_cast<std::size_t>(n));
     for (int k = 0; k < n; ++k) {
         slots[k].id = ids[k];

@@ -1,9 +1,12 @@
-// The library's reply scanner over whatever a line may bring back: echoes, noise, cut
-// packets, stray FF bytes. The first bytes choose the packet sent and the reply expected.
+// The library's reply scanners, of both protocols and of the fast reads' combined reply,
+// over whatever a line may bring back: echoes, noise, cut packets, stray FF bytes, stuffing.
+// The first bytes choose the packet sent and the reply expected.
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "reply_scan.h"
+#include "reply_scan_protocol2.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
@@ -30,5 +33,25 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (received[r.start] != 0xFF || received[r.start + 2] != expect_id)
             __builtin_trap();
     }
+
+    std::vector<std::uint8_t> unstuffed;
+    r = kinetron::scan_reply2(received, count, sent, sent_count, expect_id, expect_params,
+                              unstuffed);
+    if (r.state == kinetron::ScanState::Good &&
+        (r.end > count || r.start + 11 + expect_params > r.end || r.param_count != expect_params ||
+         received[r.start + 4] != expect_id))
+        __builtin_trap();
+
+    // Listed servos 1.., each with its own count; a good part's data lies inside the input.
+    std::vector<kinetron::FastPart> parts(static_cast<std::size_t>(expect_id % 4 + 1));
+    for (std::size_t k = 0; k < parts.size(); ++k) {
+        parts[k].id = static_cast<int>(k) + 1;
+        parts[k].count = expect_params + static_cast<int>(k);
+    }
+    kinetron::scan_fast_reply(received, count, sent, sent_count, parts);
+    for (const kinetron::FastPart& part : parts)
+        if (part.good &&
+            (part.data < received + 10 || part.data + part.count + 2 > received + count))
+            __builtin_trap();
     return 0;
 }

@@ -152,6 +152,9 @@ TEST(Timing, ReplyTimeOuts)
     EXPECT_EQ(kinetron::reply_timeout_us(1000000, 8, 8, 0, false), 160 + 508 + 1000);
     EXPECT_EQ(kinetron::reply_timeout_us(1000000, 8, 8, 1, true), 160 + 508 + 2000 + 1000 + 2000);
     EXPECT_LT(kinetron::reply_timeout_us(1000000, 8, 8, 1, true), 6000);
+    // A group read of 18 servos: every reply and every servo's longest return delay.
+    EXPECT_EQ(kinetron::group_timeout_us(1000000, 32, 18 * 19, 18, 0, false),
+              320 + 3420 + 18 * 508 + 1000);
     // Slowest speed, any latency a driver reports: one try stays inside 90 ms.
     for (int latency : {0, 1, 16, 255})
         EXPECT_LT(kinetron::reply_timeout_us(2000000 / 256, 8, 8, latency, true), 90000) << latency;
