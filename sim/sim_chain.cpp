@@ -183,14 +183,16 @@ void SimChain::handle(const sim::InstructionPacket& packet, long bps)
     for (sim::SimServo& servo : servos) {
         if (servo.protocol() != packet.protocol || servo.bps() != bps)
             continue;
-        if (servo.id() != packet.id && packet.id != ID_BROADCAST)
+        const bool own = servo.id() == packet.id || packet.id == ID_BROADCAST;
+        const bool secondary = !own && packet.protocol == 2 && servo.secondary_id() == packet.id;
+        if (!own && !secondary)
             continue;
         ++listeners;
         int old_id = servo.id();
         std::int64_t delay_us = servo.return_delay_us();
         std::vector<std::uint8_t> reply;
         const bool answers = packet.protocol == 2
-                                 ? sim::answer_protocol2(servo, packet, at_us, reply)
+                                 ? sim::answer_protocol2(servo, packet, at_us, reply, secondary)
                                  : answer(servo, packet, at_us, reply);
         if (!answers || lost(old_id, packet))
             continue;

@@ -1,6 +1,7 @@
 #include "sim_model.h"
 
 #include <cstring>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -90,6 +91,7 @@ void place_registers(ServoModel& m)
         m.torque_enable = 64, m.goal_position = 116, m.goal_size = 4;
         m.moving_speed = 112; // profile velocity
         m.torque_limit = -1, m.operating_mode = 11, m.velocity_limit = 44;
+        m.drive_mode = 10, m.secondary_id = 12;
         m.present_position = 132, m.present_speed = 128, m.present_load = 126;
         m.present_voltage = 144, m.present_temperature = 146, m.moving = 122;
         m.ram_start = 64;
@@ -189,12 +191,21 @@ double ServoModel::steps_per_second_per_rpm() const
     return position_max == 4095 ? 4096.0 / 60.0 : 360.0 / 60.0 * 1024.0 / 300.0;
 }
 
+void ServoModel::index_registers()
+{
+    owner_.assign(static_cast<std::size_t>(table_size), -1);
+    for (std::size_t i = 0; i < registers.size(); ++i)
+        for (int at = registers[i].address;
+             at < registers[i].address + registers[i].size && at < table_size; ++at)
+            owner_[static_cast<std::size_t>(at)] = static_cast<int>(i);
+}
+
 const RegisterInfo* ServoModel::register_at(int address) const
 {
-    for (const RegisterInfo& reg : registers)
-        if (address >= reg.address && address < reg.address + reg.size)
-            return &reg;
-    return nullptr;
+    if (address < 0 || address >= static_cast<int>(owner_.size()) ||
+        owner_[static_cast<std::size_t>(address)] < 0)
+        return nullptr;
+    return &registers[static_cast<std::size_t>(owner_[static_cast<std::size_t>(address)])];
 }
 
 const ServoModel* find_servo_model(int model)
@@ -208,6 +219,8 @@ const ServoModel* find_servo_model(int model)
     std::unique_ptr<ServoModel> built =
         model == 12 ? std::unique_ptr<ServoModel>(new ServoModel(model_12()))
                     : from_model_table(model);
+    if (built)
+        built->index_registers();
     const ServoModel* result = built.get();
     known[model] = std::move(built);
     return result;

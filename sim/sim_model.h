@@ -43,6 +43,7 @@ struct ServoModel {
     int shutdown = 18, hardware_error = -1, lock = 47, registered = 44;
     int torque_enable = 24, goal_position = 30, goal_size = 2, moving_speed = 32;
     int torque_limit = 34, operating_mode = -1, velocity_limit = -1;
+    int drive_mode = -1, secondary_id = -1;
     int present_position = 36, present_speed = 38, present_load = 40, present_voltage = 42;
     int present_temperature = 43, moving = 46;
     int ram_start = 24; // the first address of the RAM area
@@ -61,6 +62,11 @@ struct ServoModel {
     int load_max() const { return kind == TableKind::Steps4096Protocol2 ? 1000 : 1023; }
 
     const RegisterInfo* register_at(int address) const;
+    // Indexes `registers` by address; called once they are all in.
+    void index_registers();
+
+private:
+    std::vector<int> owner_; // per address: the index of the register holding it, or -1
 };
 
 // The model's description, built once; NULL for a model number the kit does not know.

@@ -37,7 +37,7 @@ void group_write(SimServo& servo, int old_id, const InstructionPacket& packet, s
 } // namespace
 
 bool answer_protocol2(SimServo& servo, const InstructionPacket& packet, std::int64_t at_us,
-                      std::vector<std::uint8_t>& reply)
+                      std::vector<std::uint8_t>& reply, bool secondary)
 {
     const int old_id = servo.id(); // a new id counts from the next packet
     const bool broadcast = packet.id == ID_BROADCAST;
@@ -65,7 +65,7 @@ bool answer_protocol2(SimServo& servo, const InstructionPacket& packet, std::int
         case P2_WRITE:
             if (p.size() >= 3)
                 error = servo.write(param_word(p, 0), p.data() + 2, static_cast<int>(p.size()) - 2,
-                                    at_us);
+                                    at_us, !secondary);
             else
                 error = P2_ERR_DATA_LENGTH;
             break;
@@ -79,6 +79,8 @@ bool answer_protocol2(SimServo& servo, const InstructionPacket& packet, std::int
             error = servo.action(at_us);
             break;
         case P2_FACTORY_RESET:
+            if (secondary)
+                return false; // it would change the EEPROM area
             if (p.size() != 1)
                 error = P2_ERR_DATA_LENGTH;
             else if (broadcast && p[0] == 0xFF)
@@ -105,7 +107,7 @@ bool answer_protocol2(SimServo& servo, const InstructionPacket& packet, std::int
             break;
         }
     }
-    if (broadcast)
+    if (broadcast || secondary)
         return false;
     const int level = servo.status_return_level(); // a level just written governs already
     const int ins = packet.instruction;

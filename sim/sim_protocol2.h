@@ -12,9 +12,11 @@
 
 namespace sim {
 
-// Acts on the packet; true when the servo answers, with its status packet in `reply`.
+// Acts on the packet; true when the servo answers, with its status packet in `reply`. A
+// packet to the servo's secondary id (`secondary`) is acted on, never answered, and cannot
+// change the EEPROM area.
 bool answer_protocol2(SimServo& servo, const InstructionPacket& packet, std::int64_t at_us,
-                      std::vector<std::uint8_t>& reply);
+                      std::vector<std::uint8_t>& reply, bool secondary = false);
 
 // Little-endian fields of instruction parameters.
 inline int param_word(const std::vector<std::uint8_t>& p, std::size_t at)

@@ -241,6 +241,8 @@ void SimServo::publish_state()
     put(m_->present_temperature, std::lround(temperature_));
     bool moving = driven() && present != get(m_->goal_position);
     put(m_->moving, moving ? 1 : 0);
+    // Protocol 2.0: the causes that shut it down stay until a restart; one its shutdown
+    // register does not select shows while it stands, and leaves the torque alone.
     if (m_->hardware_error >= 0)
         put(m_->hardware_error, shut_down_ | m_->cause_bits(causes()));
 }
@@ -334,14 +336,15 @@ bool SimServo::goal_within_limits(const std::vector<std::uint8_t>& table) const
     return at >= lo && at <= hi;
 }
 
-int SimServo::write(int address, const std::uint8_t* data, int count, std::int64_t now_us)
+int SimServo::write(int address, const std::uint8_t* data, int count, std::int64_t now_us,
+                    bool eeprom_open)
 {
     if (m_->protocol == 1 && count <= 0)
         return ERRBIT_INSTRUCTION;
     if (m_->protocol == 1 && address + count > m_->table_size)
         return ERRBIT_RANGE;
     advance(now_us);
-    const int error = m_->protocol == 2 ? write_protocol2(address, data, count)
+    const int error = m_->protocol == 2 ? write_protocol2(address, data, count, eeprom_open)
                                         : write_protocol1(address, data, count);
     if (error)
         return error;
@@ -377,7 +380,7 @@ int SimServo::write_protocol1(int address, const std::uint8_t* data, int count)
     return 0;
 }
 
-int SimServo::write_protocol2(int address, const std::uint8_t* data, int count)
+int SimServo::write_protocol2(int address, const std::uint8_t* data, int count, bool eeprom_open)
 {
     if (count <= 0)
         return P2_ERR_DATA_LENGTH;
@@ -391,7 +394,7 @@ int SimServo::write_protocol2(int address, const std::uint8_t* data, int count)
             return P2_ERR_ACCESS;
         if (reg->address < address || reg->address + reg->size > address + count)
             return P2_ERR_DATA_LENGTH; // part of a register: nothing is written
-        if (reg->eeprom && torque_on())
+        if (reg->eeprom && (torque_on() || !eeprom_open))
             return P2_ERR_ACCESS; // the EEPROM area is locked while the torque is on
         long long value = decode(next, *reg);
         if (value < reg->low || value > reg->high)
@@ -402,6 +405,8 @@ int SimServo::write_protocol2(int address, const std::uint8_t* data, int count)
         return P2_ERR_DATA_LIMIT;
     const bool was_on = torque_on();
     table_ = next;
+    if (goal_written && (get(m_->drive_mode) & 0x08))
+        put(m_->torque_enable, 1); // drive mode bit 3: a new goal switches the torque on
     if (!was_on && torque_on()) {
         if (shut_down_) {
             put(m_->torque_enable, 0); // accepted, but only a restart lifts a shutdown

@@ -41,14 +41,21 @@ public:
     int status_return_level() const { return table_[static_cast<std::size_t>(m_->status_return)]; }
     int return_delay_us() const { return table_[static_cast<std::size_t>(m_->return_delay)] * 2; }
     int firmware() const { return m_->firmware; }
+    // Protocol 2.0: the id of the packets it also acts on without answering; 255 for none.
+    int secondary_id() const
+    {
+        return m_->secondary_id >= 0 ? table_[static_cast<std::size_t>(m_->secondary_id)] : 255;
+    }
 
     // Fills `out` with `count` bytes from `address`. Protocol 1.0: bytes past the table read
     // 0 and the range bit is returned. Protocol 2.0: a read reaching past the table returns
     // the access error and no bytes; undefined addresses inside it read 0.
     int read(int address, int count, std::int64_t now_us, std::vector<std::uint8_t>& out);
     // Writes whole or not at all; returns the status error of this write alone: protocol
-    // 1.0's error bits, or protocol 2.0's error number (0 on success).
-    int write(int address, const std::uint8_t* data, int count, std::int64_t now_us);
+    // 1.0's error bits, or protocol 2.0's error number (0 on success). Without
+    // `eeprom_open` the EEPROM area is refused (a packet to the secondary id).
+    int write(int address, const std::uint8_t* data, int count, std::int64_t now_us,
+              bool eeprom_open = true);
     // Protocol 2.0: a write held until ACTION, and ACTION (the instruction error when no
     // write is held).
     void hold_write(int address, const std::uint8_t* data, int count);
@@ -92,7 +99,7 @@ private:
     void shut_down_on_alarm();
     void let_go();
     int write_protocol1(int address, const std::uint8_t* data, int count);
-    int write_protocol2(int address, const std::uint8_t* data, int count);
+    int write_protocol2(int address, const std::uint8_t* data, int count, bool eeprom_open);
 
     const ServoModel* m_;
     std::vector<std::uint8_t> table_;

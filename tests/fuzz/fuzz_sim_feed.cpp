@@ -11,7 +11,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!chain) {
         char err[256];
         chain = sim_chain_create(
-            "ids=1-5+7@1+250,drop=0.1,corrupt=0.1,partial=0.1,noise=0.1,seed=7", err, sizeof err);
+            "ids=1-5+7@1+250+8-9#1060+10#350+11#29,drop=0.1,corrupt=0.1,partial=0.1,noise=0.1,"
+            "seed=7",
+            err, sizeof err);
         if (!chain)
             __builtin_trap();
     }

@@ -277,6 +277,17 @@ TEST(SimTable, Protocol2Exchanges)
         return instruction2(id, P2_READ, le(address, 2) + le(count, 2));
     };
     auto ack = [](int id, int error) { return status2(id, error, {}); };
+    // A fast read's combined reply, length for `listed` servos, parts of `present` ones
+    // standing at 2048: every part's CRC runs over all bytes before it.
+    auto fast_parts = [](int listed, const Bytes& present) {
+        Bytes reply{0xFF, 0xFF, 0xFD, 0x00, 0xFE, static_cast<std::uint8_t>(1 + listed * 8),
+                    0,    0x55};
+        for (std::uint8_t id : present) {
+            reply = reply + Bytes{0, id} + le(2048, 4);
+            reply = reply + le(crc16(reply), 2);
+        }
+        return reply;
+    };
     struct Step {
         Bytes request, expected;
         double wait_ms = 0;
@@ -358,6 +369,47 @@ TEST(SimTable, Protocol2Exchanges)
           {read(1, 70, 1), status2(1, 0, {0})},
           {write(1, 64, 1, 1), ack(1, 0)},
           {read(1, 64, 1), status2(1, 0, {1})}}},
+        {"fast read with a servo missing",
+         "ids=1-3#1060+4#350",
+         {{instruction2(254, P2_FAST_SYNC_READ, le(132, 2) + le(4, 2) + Bytes{1, 9, 2, 4}),
+           fast_parts(4, {1, 2})}, // header for four, parts of 1 and 2; 350 has no fast reads
+          {instruction2(254, 0x92,
+                        Bytes{2} + le(146, 2) + le(1, 2) + Bytes{1} + le(7, 2) + le(1, 2)),
+           status2(2, 0, {35}) + status2(1, 0, {1})},
+          {write(2, 68, 0, 1), {}}, // level 0: group reads are silent too
+          {instruction2(254, P2_SYNC_READ, le(7, 2) + le(1, 2) + Bytes{2, 1}), status2(1, 0, {1})},
+          {instruction2(254, 0x93,
+                        Bytes{3} + le(65, 2) + le(1, 2) + Bytes{1, 1} + le(65, 2) + le(1, 2) +
+                            Bytes{1}),
+           {}},
+          {read(1, 65, 1), status2(1, 0, {1})},
+          {instruction2(1, 4, le(65, 2) + Bytes{0}), ack(1, 0)}, // held until ACTION
+          {read(1, 69, 1), status2(1, 0, {1})},
+          {instruction2(254, P2_ACTION, {}), {}},
+          {read(1, 65, 2), status2(1, 0, {0, 0})},
+          {write(1, 224, 0xFDFFFF, 3), ack(1, 0)}, // a header's bytes in the data are stuffed
+          {read(1, 224, 3), packet2(1, {0x55, 0, 0xFF, 0xFF, 0xFD})}}},
+        {"secondary id and drive mode",
+         "ids=1#1060",
+         {{write(1, 12, 20, 1), ack(1, 0)},
+          {write(20, 65, 1, 1), {}}, // acted on, never answered
+          {write(20, 9, 0, 1), {}},  // but not in the EEPROM area
+          {read(1, 9, 1), status2(1, 0, {250})},
+          {read(1, 65, 1), status2(1, 0, {1})},
+          {write(1, 10, 8, 1), ack(1, 0)}, // bit 3: a goal switches the torque on
+          {write(1, 116, 100, 4), ack(1, 0)},
+          {read(1, 64, 1), status2(1, 0, {1})}}},
+        {"model 350",
+         "ids=1#350,hot=1",
+         {{read(1, 50, 1), status2(1, ALERT, {0x02})}, // overheating, in its own bits
+          {write(1, 30, 1000, 2), ack(1, ALERT)},
+          {read(1, 30, 4), status2(1, ALERT, le(1000, 2) + le(0, 2))},
+          {write(1, 30, 1024, 2), ack(1, ALERT | ERR_DATA_RANGE)}}},
+        {"protocol 1.0 with 4096 steps",
+         "ids=1#29,pos=4000",
+         {{instruction(1, 3, {30, 0x64, 0x00}), {0xFF, 0xFF, 1, 2, 0, 0xFC}, 0, BPS_35},
+          {instruction(1, 2, {24, 1}), {0xFF, 0xFF, 1, 3, 0, 1, 0xFA}, 0, BPS_35},
+          {instruction(1, 2, {36, 2}), {0xFF, 0xFF, 1, 4, 0, 0x64, 0x00, 0x96}, 3000, BPS_35}}},
         {"mixed chain",
          "ids=1-3+4-6#1060",
          {{instruction(2, 2, {3, 1}), {0xFF, 0xFF, 2, 3, 0, 2, 0xF8}, 0, BPS_35},
@@ -385,4 +437,22 @@ TEST(SimTable, Protocol2Exchanges)
                 << c.name << ", step " << i;
         }
     }
+}
+
+TEST(SimTable, TraceNamesProtocol2Packets)
+{
+    Chain chain("ids=1-2#1060,trace");
+    testing::internal::CaptureStderr();
+    chain.send(instruction2(254, 0x82, le(132, 2) + le(4, 2) + Bytes{2, 1}), BPS_1);
+    chain.send(instruction2(254, 0x9A, Bytes{1} + le(146, 2) + le(1, 2)), BPS_1);
+    chain.send(instruction2(2, 6, {0x01}), BPS_1);
+    const std::string trace = testing::internal::GetCapturedStderr();
+    for (const char* line : {
+             "2.0 SYNC_READ id 254 (broadcast)  address 132  count 4  ids 2 1  [",
+             "<- 2.0 id 2  err 0x00 (none)  data 00 08 00 00  [FF FF FD 00 02 08 00 55 00 00 08",
+             "2.0 FAST_BULK_READ id 254 (broadcast)  id 1 address 146 count 1  [",
+             "<- 2.0 combined reply, part of id 1  err 0x00 (none)  data 23  [FF FF FD 00 FE",
+             "2.0 FACTORY_RESET id 2  option 0x01  [",
+         })
+        EXPECT_NE(trace.find(line), std::string::npos) << line << "\nin:\n" << trace;
 }
