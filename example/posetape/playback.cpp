@@ -136,7 +136,12 @@ static bool positions_mean_what_play_sends(const RunSettings& settings, std::FIL
         const char* table = kinetron_model_table(comment.models[k]);
         foreign = foreign || !table || std::strcmp(table, "protocol1_1024") != 0;
     }
-    if (foreign)
+    if (found < 0)
+        std::fprintf(stderr,
+                     "posetape: '%s' line %d: a motiontape comment line that does not say what "
+                     "the positions mean; nothing was sent\n",
+                     settings.frameFileName, line);
+    else if (foreign)
         std::fprintf(stderr,
                      "posetape: '%s' line %d: motiontape recorded it on servos whose positions "
                      "mean something else here (protocol 2 or models outside model 12's "
