@@ -108,13 +108,15 @@ int record(const MotionSettings& settings, int bps)
                 ++failed;
         }
         if (!file && !(file = start_file(settings, bps))) {
-            std::fprintf(stderr, "\nmotiontape: cannot write '%s': %s\n", settings.fileName,
+            status_clear();
+            std::fprintf(stderr, "motiontape: cannot write '%s': %s\n", settings.fileName,
                          std::strerror(errno));
             return 1;
         }
         write_frame_line(file, delay, speedRow, positionRow, chain.count);
         if (std::ferror(file)) {
-            std::fprintf(stderr, "\nmotiontape: cannot write to '%s': %s\n", settings.fileName,
+            status_clear();
+            std::fprintf(stderr, "motiontape: cannot write to '%s': %s\n", settings.fileName,
                          std::strerror(errno));
             std::fclose(file);
             return 1;
