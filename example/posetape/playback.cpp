@@ -181,10 +181,10 @@ static int play(const RunSettings& settings, std::FILE* file)
     }
     if (!anyAnswered) {
         // A wrong baud number or the power off: playing would only print moves nobody made.
-        std::printf("\n");
+        // The message starts on a line of its own, as the watchdog's does.
         std::fflush(stdout);
         std::fprintf(stderr,
-                     "posetape: no servo of '%s' answered at baud number %d; nothing was sent "
+                     "\nposetape: no servo of '%s' answered at baud number %d; nothing was sent "
                      "(servoscan finds the servos and their baud numbers)\n",
                      settings.frameFileName, settings.baudnum);
         return 1;

@@ -108,7 +108,7 @@ TEST(PosetapePlay, RefusedFilesEndWithStatusOne)
     EXPECT_EQ(nobody.wait_exit(20000), 1);
     std::string out = nobody.stdout_text();
     EXPECT_EQ(out.substr(out.find("Found")),
-              "Found IDs: 1, 2, 3.\nReseting initial motor positions\n");
+              "Found IDs: 1, 2, 3.\nReseting initial motor positions");
     EXPECT_NE(nobody.stderr_text().find("' answered at baud number 7;"), std::string::npos);
 
     // A motiontape file of protocol 2.0 or of a model outside model 12's family holds other

@@ -120,7 +120,7 @@ usage)
   run_pair usage-posetape sim posetape PLAY frames.csv -1 -1
   ;;
 sim-play)
-  run_pair sim-play sim posetape PLAY $SAMPLE 1 18 1 0.1
+  run_pair sim-play sim posetape PLAY $SAMPLE 1 18 35 0.1
   ;;
 com)
   # Wine sets the standard speeds on a pseudo-terminal; at any other (57142 at baud number
