@@ -83,6 +83,8 @@ const Chain CHAINS[] = {
      "a READ per servo", "address 30", "address 24"},
     {"ids=1-6#29@1,hand=wave,timing=wire", "// motiontape protocol 1 bps 1000000 models 29 29",
      "BULK_READ", "address 30", "address 24"},
+    {"ids=1-6#350,hand=wave,timing=wire", "// motiontape protocol 2 bps 1000000 models 350 350",
+     "SYNC_READ", "address 30", "address 24"},
 };
 
 TEST(Motiontape, RecordsTheHandThenPlaysItAfterASafeStart)
