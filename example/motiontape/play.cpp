@@ -34,6 +34,9 @@ int goals[CHAIN_SERVOS_MAX];
 int speeds[CHAIN_SERVOS_MAX];
 bool send[CHAIN_SERVOS_MAX];
 int gentle;
+// Each servo's own units: models of one table may turn at different speeds a unit.
+double degreesPerStep[CHAIN_SERVOS_MAX];
+double rpmPerUnit[CHAIN_SERVOS_MAX];
 // From each loop's first frame packet to the end of its last frame's pause, pauses left out.
 double playedSeconds;
 
@@ -108,6 +111,11 @@ bool limits_allow_file()
             limit[k] = limit[k] > 0 ? std::min(limit[k], speedMax) : speedMax;
     }
     gentle = gentle_speed(chain.protocol, *std::min_element(limit, limit + servos));
+    for (int k = 0; k < servos; ++k) {
+        int model = chain.servos[k].model;
+        degreesPerStep[k] = kinetron_model_register(model, chain.goalPosition->name)->scale;
+        rpmPerUnit[k] = kinetron_model_register(model, chain.goalSpeed->name)->scale;
+    }
     for (int f = 0; f < frames; ++f) {
         for (int k = 0; k < servos; ++k) {
             int p = position_at(f, k);
@@ -222,8 +230,8 @@ Outcome play_frames(const MotionSettings& settings, int loop)
         double ms = motion.delays[f] / settings.speed;
         for (int k = 0; k < servos; ++k)
             speeds[k] = f == 0 ? gentle
-                               : frame_speed(goals[k] - before[k], ms, chain.goalPosition->scale,
-                                             chain.goalSpeed->scale, limit[k]);
+                               : frame_speed(goals[k] - before[k], ms, degreesPerStep[k],
+                                             rpmPerUnit[k], limit[k]);
         chain_write_motion(speeds, goals, send);
         planned += ms;
         Clock::time_point deadline = base + std::chrono::duration_cast<Clock::duration>(
