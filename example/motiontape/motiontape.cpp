@@ -1,7 +1,6 @@
 // motiontape: records a motion into a frame file and plays it back, on servos of every
 // model: one group read a frame while recording, one SYNC_WRITE a frame while playing, and
 // a safe start that brings every servo gently to the first frame before it plays.
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
