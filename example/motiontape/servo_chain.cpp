@@ -52,6 +52,29 @@ bool all_have(int which)
     return true;
 }
 
+// In a fast read one silent servo loses the parts of every servo after it: those are read
+// again with a plain SYNC_READ, where each servo answers on its own.
+void reread_lost_parts(int* results)
+{
+    static int lost[CHAIN_SERVOS_MAX], where[CHAIN_SERVOS_MAX], again[CHAIN_SERVOS_MAX];
+    static unsigned char bytes[CHAIN_SERVOS_MAX * 16];
+    const int size = chain.readCount;
+    int count = 0;
+    for (int k = 0; k < chain.count; ++k) {
+        if (results[k] != RESULT_SUCCESS) {
+            where[count] = k;
+            lost[count++] = ids[k];
+        }
+    }
+    bus_sync_read(0, count, lost, chain.readAddress, size, bytes, again, errors);
+    chain_exit_if_gone(bus_result());
+    for (int i = 0; i < count; ++i) {
+        results[where[i]] = again[i];
+        if (again[i] == RESULT_SUCCESS)
+            std::memcpy(block + where[i] * size, bytes + i * size, static_cast<size_t>(size));
+    }
+}
+
 } // namespace
 
 const char* protocol_name(int protocol) { return protocol == 2 ? "2.0" : "1.0"; }
@@ -181,11 +204,14 @@ int chain_read_motion(int* speeds, int* positions, int* results)
     const int size = chain.readCount;
     switch (chain.readWay) {
     case READ_FAST_SYNC:
-    case READ_SYNC:
-        bus_sync_read(chain.readWay == READ_FAST_SYNC, n, ids, chain.readAddress, size, block,
-                      results, errors);
+    case READ_SYNC: {
+        bool fast = chain.readWay == READ_FAST_SYNC;
+        int good = bus_sync_read(fast, n, ids, chain.readAddress, size, block, results, errors);
         chain_exit_if_gone(bus_result());
+        if (fast && good < n)
+            reread_lost_parts(results);
         break;
+    }
     case READ_BULK:
         for (int k = 0; k < n; ++k) {
             addresses[k] = chain.readAddress;
