@@ -196,7 +196,7 @@ TEST(Motiontape, SpacePausesAndEscStopsWithTheServosHolding)
     EXPECT_NE(s.output().find("Stopped: the servos hold where they stand.\n"), std::string::npos);
 }
 
-TEST(Motiontape, EscAtThePromptAndAGoneLineKeepTheFile)
+TEST(Motiontape, ThroughServosimEscAtThePromptAPlaybackAndAGoneLine)
 {
     std::string dir = harness::temp_dir();
     std::string keep = dir + "/keep.csv", cut = dir + "/cut.csv";
@@ -211,6 +211,17 @@ TEST(Motiontape, EscAtThePromptAndAGoneLineKeepTheFile)
         EXPECT_EQ(s.wait_exit(), 0);
         EXPECT_EQ(lines_of(keep), std::vector<std::string>{"kept"});
     }
+    // Through the real serial code, a playback as in the process.
+    std::string three = dir + "/three.csv";
+    std::ofstream(three)
+        << "// motiontape protocol 2 bps 1000000 models 1060 1060 1060\n"
+           "FILETYPE: AbsolutePositions\n1,2,3\n20,2000,2100,2200\n20,2010,2090,2210\n";
+    harness::Process play;
+    ASSERT_TRUE(play.start(motiontape({"play", three}), {sim.env()}));
+    EXPECT_EQ(play.wait_exit(20000), 0) << play.stderr_text();
+    EXPECT_NE(play.stdout_text().find("The servos stand at the first frame.\nPlayed 2 frames.\n"),
+              std::string::npos)
+        << play.stdout_text();
     harness::PtySession s;
     ASSERT_TRUE(s.start(motiontape({"record", cut, "1-3"}), {sim.env()}));
     ASSERT_TRUE(s.wait_for("ESC to stop.\n")) << s.output();
