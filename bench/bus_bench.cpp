@@ -4,13 +4,14 @@
 // SUMMARY line. Takes about a minute and a half. The adapter part runs in the process,
 // through the simulated chain's model of a USB adapter's chip.
 //
-//   bus_bench [all | sim | exchange | scan | rec | play | servoscan | adapter] ...
+//   bus_bench [all | sim | exchange | scan | rec | play | servoscan | adapter | motiontape] ...
 #include <cstdio>
 #include <cstring>
 
 #include "adapter_bench.h"
 #include "bench_report.h"
 #include "exchange_bench.h"
+#include "motiontape_bench.h"
 #include "play_bench.h"
 #include "posetape_bench.h"
 #include "sim_accuracy.h"
@@ -40,8 +41,8 @@ static bool wanted(int argc, char** argv, const char* part)
 
 int main(int argc, char** argv)
 {
-    static const char* const parts[] = {"all", "sim",  "exchange",  "scan",
-                                        "rec", "play", "servoscan", "adapter"};
+    static const char* const parts[] = {"all",  "sim",       "exchange", "scan",      "rec",
+                                        "play", "servoscan", "adapter",  "motiontape"};
     for (int i = 1; i < argc; ++i) {
         bool known = false;
         for (const char* part : parts)
@@ -49,7 +50,7 @@ int main(int argc, char** argv)
         if (!known) {
             std::fprintf(stderr,
                          "usage: bus_bench [all | sim | exchange | scan | rec | play | servoscan | "
-                         "adapter] ...\n");
+                         "adapter | motiontape] ...\n");
             return 2;
         }
     }
@@ -68,6 +69,8 @@ int main(int argc, char** argv)
         bench::run_servoscan_bench();
     if (wanted(argc, argv, "adapter"))
         bench::run_adapter_bench();
+    if (wanted(argc, argv, "motiontape"))
+        bench::run_motiontape_bench();
     char note[120];
     std::snprintf(note, sizeof note, "load average (1 min) at the start %.2f, at the end %.2f",
                   load_before, load_average());

@@ -40,7 +40,7 @@ with kinetron.Bus("sim") as bus:
 }
 
 programs="posetape jointwatch swingtest regbyte regword holdswitch linkspeed factoryclear
-          linkprobe servoscan frameplot servocheck servoreg servosim"
+          linkprobe servoscan frameplot servocheck servoreg motiontape servosim"
 failures=0
 pass() { echo "ok      $*"; }
 fail() { echo "FAILED  $*"; failures=$((failures + 1)); }

@@ -8,6 +8,7 @@
 #include <system_error>
 
 #include "arguments.h"
+#include "comment_line.h"
 #include "motion.h"
 #include "registers.h"
 #include "svg_plot.h"
@@ -93,8 +94,17 @@ int main(int argc, char** argv)
         return 1;
     }
     static Motion motion;
+    static MotionComment comment;
+    int commentLine = 0;
+    bool hasComment = find_motion_comment(file, &comment, &commentLine) == 1;
     MotionResult result = load_motion(file, frameFileName, idStart, idEnd, &motion);
     std::fclose(file);
+    // A motiontape file names each column's model: its lanes are labelled in degrees.
+    for (int column = 0; hasComment && column < motion.header.columnCount; ++column) {
+        if (motion.header.columnKept[column])
+            motion.degreesPerStep.push_back(
+                column < comment.modelCount ? model_degrees_per_step(comment.models[column]) : 0);
+    }
     if (result == MOTION_BAD_HEADER)
         return 1;
 

@@ -11,6 +11,9 @@ struct Motion {
     FrameHeader header;
     std::vector<int> delays;                 // per frame, milliseconds
     std::vector<std::vector<int>> positions; // per frame, per id-list entry
+    // Per id-list entry, the degrees of one position step of its model, from the motiontape
+    // comment line; empty for a file without it.
+    std::vector<double> degreesPerStep;
 };
 
 enum MotionResult {

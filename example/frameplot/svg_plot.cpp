@@ -180,11 +180,18 @@ bool write_svg(std::FILE* out, const Motion& motion, const char* title)
         std::fprintf(out, "<text class=\"label\" x=\"8\" y=\"%.2f\">id %d</text>\n",
                      top + LANE_HEIGHT / 2 + 4, header.idList[lane]);
         if (range.any) {
+            const double degrees = static_cast<std::size_t>(lane) < motion.degreesPerStep.size()
+                                       ? motion.degreesPerStep[lane]
+                                       : 0.0;
             auto scale_label = [&](double y, int value) {
                 std::fprintf(out,
                              "<text class=\"scale\" x=\"%.2f\" y=\"%.2f\" font-size=\"9\" "
-                             "text-anchor=\"end\">%d</text>\n",
-                             MARGIN_LEFT - 4, y, value);
+                             "text-anchor=\"end\">",
+                             MARGIN_LEFT - 4, y);
+                if (degrees > 0)
+                    std::fprintf(out, "%.1f\xC2\xB0</text>\n", value * degrees);
+                else
+                    std::fprintf(out, "%d</text>\n", value);
             };
             scale_label(top + 9, range.highest);
             scale_label(top + LANE_HEIGHT, range.lowest);

@@ -7,9 +7,11 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <thread>
 
 #include "bus_tools.h"
+#include "comment_line.h"
 #include "console.h"
 #include "kinetron.h"
 #include "registers.h"
@@ -121,8 +123,37 @@ static bool frames_playable(std::FILE* file)
 }
 
 // Plays the open frame file from its header on; returns the exit status.
+// A motiontape file of protocol 2.0 or of models outside model 12's family holds positions
+// and speeds in other units: refused before anything is sent. A file that cannot go back (a
+// pipe) is played as it comes.
+static bool positions_mean_what_play_sends(const RunSettings& settings, std::FILE* file)
+{
+    static MotionComment comment;
+    int line = 0;
+    int found = find_motion_comment(file, &comment, &line);
+    bool foreign = found < 0 || (found > 0 && comment.protocol != 1);
+    for (int k = 0; found > 0 && k < comment.modelCount; ++k) {
+        const char* table = kinetron_model_table(comment.models[k]);
+        foreign = foreign || !table || std::strcmp(table, "protocol1_1024") != 0;
+    }
+    if (found < 0)
+        std::fprintf(stderr,
+                     "posetape: '%s' line %d: a motiontape comment line that does not say what "
+                     "the positions mean; nothing was sent\n",
+                     settings.frameFileName, line);
+    else if (foreign)
+        std::fprintf(stderr,
+                     "posetape: '%s' line %d: motiontape recorded it on servos whose positions "
+                     "mean something else here (protocol 2 or models outside model 12's "
+                     "family); play it with motiontape\n",
+                     settings.frameFileName, line);
+    return !foreign;
+}
+
 static int play(const RunSettings& settings, std::FILE* file)
 {
+    if (!positions_mean_what_play_sends(settings, file))
+        return 1;
     if (read_frame_header(file, settings.idStart, settings.idEnd, settings.frameFileName,
                           &header) != FRAME_HEADER_OK)
         return 1;

@@ -45,6 +45,11 @@ _TOKEN = re.compile(rb'[^ ,\[\]"\t\n]+')
 # "5e2") makes the token no number.
 _NUMBER = re.compile(rb"[ \t\n\r\v\f]*([+-]?[0-9]+)(?:\.[0-9]*)?")
 _TYPES_BY_TEXT = {text.lower().encode("ascii"): text for text in TYPES}
+_MOTIONTAPE = re.compile(rb"// motiontape(?:[ \t\r\n].*)?", re.DOTALL)
+_MOTIONTAPE_COMMENT = re.compile(
+    rb"// motiontape[ \t]+protocol[ \t]+([12])[ \t]+bps[ \t]+([1-9][0-9]*)[ \t]+models"
+    rb"((?:[ \t]+[1-9][0-9]*)+)[ \t\r\n]*"
+)
 
 
 @dataclass
@@ -69,12 +74,21 @@ class Motion:
     ``type``: one of :data:`TYPES`. ``ids``: the ids of the ID line within the id range, in
     file order, duplicates included. ``frames``: every frame line; blank lines at the end of
     a file that keeps ids are left out, as the player ends there (with no id kept, a blank
-    line is a frame of 500 ms). ``warnings``: the player's warning texts, in file order."""
+    line is a frame of 500 ms). ``warnings``: the player's warning texts, in file order.
+
+    A file that motiontape wrote names what its numbers mean in a comment line before the type
+    line (``// motiontape protocol 2 bps 1000000 models 1060 1060``): ``protocol`` (1 or 2),
+    ``bps`` (the line speed) and ``models`` (one model number per column of the ID line,
+    columns outside the id range included) come from it; all None for a file without it, or
+    whose comment line does not read so."""
 
     type: str
     ids: List[int]
     frames: List[Frame] = field(default_factory=list)
     warnings: List[str] = field(default_factory=list)
+    protocol: Optional[int] = None
+    bps: Optional[int] = None
+    models: Optional[List[int]] = None
 
     @property
     def has_speeds(self):
@@ -148,7 +162,10 @@ def read(path, id_start=0, id_end=253):
     line = next(lines, None)
     if line is None:
         raise FrameFileError(f"ERROR: Motors ID's weren't found in frame file '{name}'!")
+    comment = None
     while line.startswith(b"/"):
+        if comment is None and _MOTIONTAPE.fullmatch(line):
+            comment = _MOTIONTAPE_COMMENT.fullmatch(line) or False
         following = next(lines, None)
         if following is None:
             break  # the last comment line stands as the type line
@@ -167,6 +184,9 @@ def read(path, id_start=0, id_end=253):
     if file_type is None:
         raise FrameFileError(f"Got unknown file type '{_text(line)}' on 1st line of '{name}'.")
     motion = Motion(file_type, [])
+    if comment:
+        motion.protocol, motion.bps = int(comment.group(1)), int(comment.group(2))
+        motion.models = [int(model) for model in comment.group(3).split()]
 
     # Without an ID line the type line is read as one, and fails at its first word.
     id_line = next(lines, line)

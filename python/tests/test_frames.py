@@ -154,3 +154,21 @@ def test_reader_agrees_with_frameplot(tmp_path, bin_dir):
             good = [f.positions[entry] for f in played if f.positions[entry] != BAD]
             low, high = (min(good), max(good)) if good else ("-", "-")
             assert re.search(rf"^ *{id} +{low} +{high} ", out, re.M), f"{name}: servo {id}"
+
+
+@pytest.mark.parametrize(
+    "head, expected",
+    [
+        (b"// motiontape protocol 2 bps 1000000 models 1060 29\r\n", (2, 1000000, [1060, 29])),
+        (b"// notes\n// motiontape protocol 1 bps 57600 models 12 12\n", (1, 57600, [12, 12])),
+        (b"// motiontape protocol 3 bps 1000000 models 12 12\n", (None, None, None)),
+        (b"// motiontape protocol 1 bps 1000000 models 12x\n", (None, None, None)),
+        (b"// a comment\n", (None, None, None)),
+    ],
+)
+def test_reader_hands_over_the_motiontape_comment(tmp_path, head, expected):
+    path = tmp_path / "motion.csv"
+    path.write_bytes(head + b"FILETYPE: AbsolutePositions\n1, 2\n10, 2048, 2048\n")
+    motion = frames.read(path, 2, 2)
+    assert (motion.protocol, motion.bps, motion.models) == expected
+    assert motion.ids == [2] and motion.frames[0].positions == [2048]

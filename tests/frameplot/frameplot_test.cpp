@@ -268,6 +268,26 @@ TEST(FrameplotTool, WritesAWellFormedPlotWithOneLanePerServoAndMarksFailedReads)
     EXPECT_EQ(unread, 2); // servo 3's rxT and servo 2's rxC
 }
 
+TEST(FrameplotTool, AMotiontapeFileIsLabelledInDegreesByModel)
+{
+    std::string dir = harness::temp_dir();
+    std::string csv = write_file(dir, "models.csv",
+                                 "// motiontape protocol 1 bps 1000000 models 29 12 29\n"
+                                 "FILETYPE: AbsolutePositions\n"
+                                 "1, 2, 40,\n"
+                                 "10, 2048, 512, 1\n"
+                                 "10, 4095, 0, 1\n");
+    ASSERT_EQ(harness::run({harness::bin_path("frameplot"), csv}).status, 0);
+    std::string svg = read_file(dir + "/models.svg");
+    std::regex label(R"re(<text class="scale"[^>]*>([^<]*)</text>)re");
+    std::string labels;
+    for (auto l = std::sregex_iterator(svg.begin(), svg.end(), label); l != std::sregex_iterator();
+         ++l)
+        labels += std::string((*l)[1]) + " ";
+    // 360/4096 and 300/1024 degrees a step; column 40 is filtered out.
+    EXPECT_EQ(labels, "359.9\u00b0 180.0\u00b0 150.0\u00b0 0.0\u00b0 ");
+}
+
 TEST(FrameplotTool, ALongRecordingKeepsEachUnitsLowestAndHighestAndOneRedMark)
 {
     // 910 units wide: 1820 frames of 1 ms draw every frame; 20,000 keep per unit servo 1's

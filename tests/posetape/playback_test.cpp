@@ -111,6 +111,24 @@ TEST(PosetapePlay, RefusedFilesEndWithStatusOne)
               "Found IDs: 1, 2, 3.\nReseting initial motor positions");
     EXPECT_NE(nobody.stderr_text().find("' answered at baud number 7;"), std::string::npos);
 
+    // A motiontape file of protocol 2.0 or of a model outside model 12's family holds other
+    // units: refused before any packet. One of model 12's family plays as any file.
+    for (std::string models :
+         {"2 bps 1000000 models 1060", "1 bps 1000000 models 12 29", "1 bps 1e6 models 12 12"}) {
+        harness::Process p;
+        std::string mt =
+            write_file("mt.csv", "// motiontape protocol " + models +
+                                     "\nFILETYPE: AbsolutePositions\n1, 2\n10, 9, 9\n");
+        ASSERT_TRUE(p.start(posetape_args({"PLAY", mt}), {sim_env("trace")}));
+        EXPECT_EQ(p.wait_exit(20000), 1);
+        EXPECT_NE(p.stderr_text().find("line 1: "), std::string::npos) << p.stderr_text();
+        EXPECT_EQ(p.stderr_text().find("->"), std::string::npos) << p.stderr_text();
+    }
+    EXPECT_EQ(play({write_file("mt12.csv", "// motiontape protocol 1 bps 55555 models 12 18\n"
+                                           "FILETYPE: AbsolutePositions\n1, 2\n10, 500, 500\n")})
+                  .status,
+              0);
+
     std::string missing = harness::temp_dir() + "/missing.csv";
     r = play({missing});
     EXPECT_EQ(r.output, USAGE + "Playing '" + missing + "'.\n" + echo(missing) + OPENED +

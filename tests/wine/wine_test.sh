@@ -114,7 +114,7 @@ imports)
   ;;
 usage)
   for tool in jointwatch swingtest regbyte regword holdswitch linkspeed factoryclear servoscan \
-              frameplot servocheck servoreg; do
+              frameplot servocheck servoreg motiontape; do
     run_pair "usage-$tool" sim $tool -1 -1 -1
   done
   run_pair usage-posetape sim posetape PLAY frames.csv -1 -1
