@@ -113,13 +113,19 @@ static void print_line(const char* subject, const char* format, std::va_list arg
     std::printf("\n");
 }
 
-void report(int id, const char* format, ...)
+// One line about one servo: "servo ID: " and the text.
+static void print_servo_line(int id, const char* format, std::va_list args)
 {
     char subject[32];
     std::snprintf(subject, sizeof subject, "servo %d: ", id);
+    print_line(subject, format, args);
+}
+
+void report(int id, const char* format, ...)
+{
     std::va_list args;
     va_start(args, format);
-    print_line(subject, format, args);
+    print_servo_line(id, format, args);
     va_end(args);
     ++reported;
 }
@@ -135,11 +141,9 @@ void report_line(const char* format, ...)
 
 void advise(int id, const char* format, ...)
 {
-    char subject[32];
-    std::snprintf(subject, sizeof subject, "servo %d: ", id);
     std::va_list args;
     va_start(args, format);
-    print_line(subject, format, args);
+    print_servo_line(id, format, args);
     va_end(args);
 }
 
