@@ -10,7 +10,8 @@ class BusError(Exception):
     ``code`` is the result code of the failed exchange (None when no exchange failed, as
     for an open that failed or a refused write), ``name`` its name ("RX_TIMEOUT") and
     ``text`` the three-letter text the console tools print for it ("rxT"). ``status`` is
-    the error byte of the servo's reply to a refused write (``ERRBIT_*``), else None."""
+    the error byte of the servo's reply to a refused instruction (``ERRBIT_*``, or protocol
+    2.0's alert bit and error number), else None."""
 
     __module__ = "kinetron"
 

@@ -316,7 +316,7 @@ class EveryModel:
         status = _lib.kinetron_last_status()
         refused = refusal(protocol, status)
         if refused:
-            raise BusError(f"{what}: the servo refused it ({refused})", _lib.bus_result())
+            raise BusError(f"{what}: the servo refused it ({refused})", status=status)
 
     def _read_bytes(self, protocol, id, address, count):
         buffer = (ctypes.c_ubyte * count)()

@@ -189,8 +189,9 @@ def test_every_model_on_a_mixed_chain():
         five.write("torque_enable", 1)
         bus.sync_write("goal_position", {5: before[5] + 341})
         assert abs(five.read_units("goal_position") - (before[5] + 341) * 360 / 4096) < 1e-9
-        with pytest.raises(BusError, match="access error"):
+        with pytest.raises(BusError, match="access error") as refused:
             five.write("id", 9)
+        assert (refused.value.code, refused.value.status) == (None, 7)
         bus.change_baud(35)
         one = bus.servo(2)
         assert (one.model, one.protocol, one.read_units("present_position")) == (12, 1, 150.0)
