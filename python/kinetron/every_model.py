@@ -305,9 +305,10 @@ class EveryModel:
         return answer
 
     def _all_bulk_read_1(self, ids):
-        # Protocol 1.0 BULK_READ: only when every listed servo's learnt model answers it.
+        # Protocol 1.0 BULK_READ: only when every listed servo's model answers it. A model not
+        # learnt yet is learnt by one PING; a servo that does not answer it leaves block reads.
         for i in ids:
-            model, firmware = self._learnt.get((1, i), (0, 0))
+            model, firmware = self._learnt.get((1, i)) or self.identify(i, 1) or (0, 0)
             if not _lib.kinetron_model_has_instruction(model, firmware, _BULK_READ_1):
                 return False
         return True
