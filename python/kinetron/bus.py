@@ -299,7 +299,8 @@ class Bus(EveryModel):
 
         ``address`` a register name: ``values`` in raw units by the servos' model table
         (``model``, or learnt by PING as :meth:`sync_read` does), ``protocol`` 2 unless given.
-        The rest of this text is the form by address, which speaks protocol 1.0.
+        The rest of this text is the form by address, which speaks protocol 1.0 only
+        (another ``protocol``, or a ``model``, raises ValueError).
 
         ``values`` maps servo ids (0..253) to values (a dict, or (id, value) pairs), sent in
         that order; ``width`` is the register's width in bytes (1 or 2), low byte first. One
@@ -307,6 +308,8 @@ class Bus(EveryModel):
         replies."""
         if isinstance(address, str):
             return self._sync_write_named(address, values, _protocol(protocol or 2), model)
+        if protocol not in (None, 1) or model is not None:
+            raise ValueError("a sync write by address speaks protocol 1.0; name the register")
         width = _integer(width, "width", 1, 2)
         address = _integer(address, "address", 0, 255)
         params = [address, width]

@@ -204,6 +204,7 @@ def test_every_model_on_a_mixed_chain():
             (one.write, ("goal_position", 1024), {}),
             (one.write, ("present_position", 1), {}),
             (bus.factory_reset, (1,), {"protocol": 1, "keep": "id"}),
+            (bus.sync_write, (116, {5: 100}), {"protocol": 2}),
         ]:
             with pytest.raises(ValueError):
                 call(*args, **kwargs)
