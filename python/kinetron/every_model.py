@@ -305,13 +305,24 @@ class EveryModel:
         return answer
 
     def _all_bulk_read_1(self, ids):
-        # Protocol 1.0 BULK_READ: only when every listed servo's model answers it. A model not
-        # learnt yet is learnt by one PING; a servo that does not answer it leaves block reads.
-        for i in ids:
-            model, firmware = self._learnt.get((1, i)) or self.identify(i, 1) or (0, 0)
-            if not _lib.kinetron_model_has_instruction(model, firmware, _BULK_READ_1):
+        # Protocol 1.0 BULK_READ: only when every listed servo's model answers it. The models
+        # learnt already are looked at first; the others are learnt by PING up to the first
+        # servo without it, so such a chain pays those PINGs once. A servo that does not
+        # answer its PING leaves block reads.
+        def answers(known):
+            return known is not None and _lib.kinetron_model_has_instruction(
+                known[0], known[1], _BULK_READ_1)
+
+        known = [self._learnt.get((1, i)) for i in ids]
+        if any(k is not None and not answers(k) for k in known):
+            return False
+        every = True
+        for i, k in zip(ids, known):
+            k = k or self.identify(i, 1)
+            if k is not None and not answers(k):
                 return False
-        return True
+            every = every and k is not None
+        return every
 
     def _raise_refusal(self, protocol, what):
         status = _lib.kinetron_last_status()
