@@ -176,7 +176,7 @@ def test_library_search_and_examples(tmp_path):
     assert {(tuple(f.positions), tuple(f.speeds)) for f in motion.frames} == {((300, 300), (0, 0))}
 
 
-def test_every_model_on_a_mixed_chain():
+def test_every_model_on_a_mixed_chain(capfd):
     with kinetron.Bus("sim:ids=1-3+4-6#1060,delay=0", bps=1000000) as bus:
         assert bus.ping_all() == {4: (1060, 46), 5: (1060, 46), 6: (1060, 46)}
         assert bus.identify(2, protocol=2) is None and not bus.ping(1)
@@ -208,6 +208,9 @@ def test_every_model_on_a_mixed_chain():
         ]:
             with pytest.raises(ValueError):
                 call(*args, **kwargs)
+    with kinetron.Bus("sim:ids=1-3#29,trace") as bus:  # one protocol 1.0 BULK_READ
+        assert bus.sync_read([1, 3], 36, 2, protocol=1) == dict.fromkeys([1, 3], b"\x00\x08")
+    assert "BULK_READ" in capfd.readouterr().err
     assert kinetron.models.get(1060).register("present_position").address == 132
     with pytest.raises(ValueError):
         kinetron.models.get(99999)
