@@ -319,12 +319,16 @@ int main(int argc, char** argv)
         sim_chain_set_trace(chain, 1);
 
     std::string slave_path;
-    if (!open_pty(slave_path))
+    if (!open_pty(slave_path)) {
+        sim_chain_destroy(chain);
         return 1;
+    }
     if (!link_path.empty()) {
         const int status = make_link(slave_path);
-        if (status != 0)
+        if (status != 0) {
+            sim_chain_destroy(chain);
             return status;
+        }
     }
 
     struct sigaction action;
