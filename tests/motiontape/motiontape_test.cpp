@@ -243,9 +243,7 @@ TEST(Motiontape, APingReplyLostOnTheLineIsAskedAgain)
     harness::PtySession s; // seed 6 drops the first PING reply of one of these servos
     ASSERT_TRUE(s.start(motiontape({"record", harness::temp_dir() + "/lost.csv", "1-3"}),
                         {"KINETRON_DEVICE=sim:ids=1-3#1060,drop=0.3,seed=6"}));
-    EXPECT_TRUE(s.wait_for("ESC to stop.\n")) << s.output();
-    s.send(harness::KEY_ESC);
-    EXPECT_EQ(s.wait_exit(), 0);
+    EXPECT_TRUE(s.wait_for("ESC to stop.\n")) << s.output(); // not "no answer from servo"
 }
 
 TEST(Motiontape, RefusalsSendNoWrite)
