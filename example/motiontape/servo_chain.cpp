@@ -93,24 +93,36 @@ void chain_exit_if_gone(int code)
 
 int chain_ping(const int* wanted, int count, int protocol, int* missing, int* missingCount)
 {
+    static ChainServo found[CHAIN_SERVOS_MAX];
+    static int foundProtocol[CHAIN_SERVOS_MAX];
+    for (int i = 0; i < count; ++i)
+        foundProtocol[i] = 0;
+    // A reply lost on a busy line must not turn a servo away: the ids still silent are asked
+    // again in later passes, so a chain that answers at once is pinged once.
+    for (int pass = 0; pass < READ_TRIES; ++pass) {
+        for (int i = 0; i < count; ++i) {
+            for (int p = 2; p >= 1 && !foundProtocol[i]; --p) {
+                if (protocol != 0 && p != protocol)
+                    continue;
+                int model = 0, firmware = 0;
+                int code = bus_ping(p, wanted[i], &model, &firmware);
+                chain_exit_if_gone(code);
+                if (code == RESULT_SUCCESS) {
+                    foundProtocol[i] = p;
+                    found[i] = {wanted[i], model, firmware};
+                }
+            }
+        }
+    }
     chain.count = 0;
     *missingCount = 0;
     for (int i = 0; i < count; ++i) {
-        int model = 0, firmware = 0, found = 0;
-        for (int p = 2; p >= 1 && !found; --p) {
-            if (protocol != 0 && p != protocol)
-                continue;
-            int code = bus_ping(p, wanted[i], &model, &firmware);
-            chain_exit_if_gone(code);
-            if (code == RESULT_SUCCESS)
-                found = p;
-        }
-        if (!found) {
+        if (!foundProtocol[i]) {
             missing[(*missingCount)++] = wanted[i];
             continue;
         }
-        servo_protocol[chain.count] = found;
-        chain.servos[chain.count++] = {wanted[i], model, firmware};
+        servo_protocol[chain.count] = foundProtocol[i];
+        chain.servos[chain.count++] = found[i];
     }
     chain.protocol = chain.count > 0 ? servo_protocol[0] : protocol;
     return chain.count;

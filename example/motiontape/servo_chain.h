@@ -41,7 +41,8 @@ struct Chain {
 extern Chain chain;
 
 // Pings each id with the protocol (0: protocol 2.0, then 1.0, for each id) and keeps its
-// model and firmware. Returns how many answered; ids that did not are listed in missing.
+// model and firmware, in the order given; an id that stays silent is asked twice more.
+// Returns how many answered; ids that did not are listed in missing.
 int chain_ping(const int* ids, int count, int protocol, int* missing, int* missingCount);
 // Looks up the registers of the first servo's model and picks the group read. False, with a
 // line on standard error, when the servos' models do not share one known control table.

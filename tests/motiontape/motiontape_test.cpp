@@ -238,6 +238,14 @@ TEST(Motiontape, ThroughServosimEscAtThePromptAPlaybackAndAGoneLine)
         EXPECT_EQ(std::count(lines[i].begin(), lines[i].end(), ','), 4) << lines[i];
 }
 
+TEST(Motiontape, APingReplyLostOnTheLineIsAskedAgain)
+{
+    harness::PtySession s; // seed 6 drops the first PING reply of one of these servos
+    ASSERT_TRUE(s.start(motiontape({"record", harness::temp_dir() + "/lost.csv", "1-3"}),
+                        {"KINETRON_DEVICE=sim:ids=1-3#1060,drop=0.3,seed=6"}));
+    EXPECT_TRUE(s.wait_for("ESC to stop.\n")) << s.output(); // not "no answer from servo"
+}
+
 TEST(Motiontape, RefusalsSendNoWrite)
 {
     std::string dir = harness::temp_dir();
