@@ -65,7 +65,7 @@ TEST(Servocheck, EachTroubleGivesItsLine)
         {"sim:ids=3#350@3,volts=5.5",
          {},
          {"--protocol", "2"},
-         "servo 3: shut down by input voltage"},
+         "servo 3: supply voltage 5.5 V, outside its limits 6.0..9.0 V"}, // no shutdown cause
         // At 9600 bps behind a 16 ms adapter the table comes in many small parts.
         {"sim:ids=1-2#1060@0,timing=wire,latency=16",
          {},
