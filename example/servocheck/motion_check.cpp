@@ -264,11 +264,23 @@ static void report_listed_servo(int i)
                servo.duplicate_of + 1, i + 1);
         return;
     }
-    if (servo.skipped.count > 0)
+    // PLAY skips a position it cannot send; motiontape refuses the whole file for one.
+    if (servo.skipped.count > 0 && comment.present)
+        report(id,
+               "%d positions outside its range %d..%d: motiontape play refuses the file (first: "
+               "frame %d, %d)",
+               servo.skipped.count, servo.send_low, servo.send_high, servo.skipped.first_frame,
+               servo.skipped.first_value);
+    else if (servo.skipped.count > 0)
         report(id, "%d positions playback skips, outside %d..%d (first: frame %d, %d)",
                servo.skipped.count, servo.send_low, servo.send_high, servo.skipped.first_frame,
                servo.skipped.first_value);
-    if (servo.not_number.count > 0)
+    if (servo.not_number.count > 0 && comment.present)
+        report(id,
+               "%d values that are not numbers: motiontape play refuses the file (first: frame "
+               "%d, '%s')",
+               servo.not_number.count, servo.not_number.first_frame, servo.not_number.first_token);
+    else if (servo.not_number.count > 0)
         report(id, "%d values that are not numbers, never sent (first: frame %d, '%s')",
                servo.not_number.count, servo.not_number.first_frame, servo.not_number.first_token);
     if (servo.failed.count > 0 && comment.present)
@@ -280,8 +292,10 @@ static void report_listed_servo(int i)
         report(id, "%d recorded read failures, never sent (first: frame %d, %s)",
                servo.failed.count, servo.failed.first_frame, servo.failed.first_token);
     if (servo.outside.count > 0)
-        report(id, "%d frames outside its limits %d..%d (first: frame %d, %d)", servo.outside.count,
-               servo.low, servo.high, servo.outside.first_frame, servo.outside.first_value);
+        report(id, "%d frames outside its limits %d..%d%s (first: frame %d, %d)",
+               servo.outside.count, servo.low, servo.high,
+               comment.present ? ": motiontape play refuses the file" : "",
+               servo.outside.first_frame, servo.outside.first_value);
     // motiontape starts with a gentle move to the first frame; PLAY jumps there. Far: more
     // than a quarter of the servo's range.
     if (!comment.present && servo.present && servo.first_frame > 0 && start_positions[i] >= 0) {

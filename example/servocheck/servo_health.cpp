@@ -209,12 +209,14 @@ static int report_shutdown1(int id, const LineSetting& line, const ServoImage& i
 }
 
 // A protocol 2.0 servo shut down by a hardware error its shutdown register selects: its
-// torque is off until a REBOOT. The causes it names.
+// torque is off until a REBOOT. An error the register does not select raises the alert bit
+// but leaves the torque free to come on: no shutdown, its own line follows. The causes it
+// names.
 static int report_shutdown2(int id, const LineSetting& line, const ServoImage& image)
 {
     const int errors = hardware_errors(image);
     const int stopping = errors & static_cast<int>(image_raw(image, "shutdown", 0));
-    if (stopping == 0 && !alert_bit(image))
+    if (stopping == 0 && (errors != 0 || !alert_bit(image)))
         return 0;
     const int named = stopping ? stopping : errors;
     const int causes = hardware_causes(image, named);

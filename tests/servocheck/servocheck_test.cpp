@@ -65,7 +65,7 @@ TEST(Servocheck, EachTroubleGivesItsLine)
         {"sim:ids=3#350@3,volts=5.5",
          {},
          {"--protocol", "2"},
-         "servo 3: shut down by input voltage"},
+         "servo 3: supply voltage 5.5 V, outside its limits 6.0..9.0 V"}, // no shutdown cause
         // At 9600 bps behind a 16 ms adapter the table comes in many small parts.
         {"sim:ids=1-2#1060@0,timing=wire,latency=16",
          {},
@@ -173,7 +173,8 @@ TEST(Servocheck, MotionCheckedAsPlaybackWouldPlayIt)
          "20, [0]2048, [0]2048\n20, [0]rxT, [0]5000\n",
          1,
          {"servo 5: the file was recorded on model 1020, but this servo is model 1060\n",
-          "servo 5: 1 positions playback skips, outside 0..4095 (first: frame 2, 5000)\n",
+          "servo 5: 1 positions outside its range 0..4095: motiontape play refuses the file "
+          "(first: frame 2, 5000)\n",
           "servo 4: 1 recorded read failures (first: frame 2, rxT): its goal stays as in the "
           "frame before, a warning\n"}},
     };
