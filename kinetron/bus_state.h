@@ -42,6 +42,9 @@ struct BusState {
     // Set when an exchange ended at its deadline without a good reply: the servo may still
     // answer, late, and that answer must not pass for the next one (exchange.cpp).
     bool reply_may_be_late = false;
+    // When the bytes written so far have left the line (monotonic microseconds, estimated from
+    // their wire time): a packet written behind them starts only then (exchange.cpp).
+    std::int64_t line_busy_until_us = 0;
     // Learnt from the replies since the line opened (exchange.cpp).
     LineEcho line_echo = ECHO_UNKNOWN;
 

@@ -76,13 +76,22 @@ bool line_echoes(BusState& bus)
 }
 
 // Drops stale input and writes the packet; false (after the whole time-out, so that a caller
-// retrying in a loop does not spin) when the line refuses it.
-bool send_packet(Line* line, const std::vector<std::uint8_t>& packet, std::int64_t timeout)
+// retrying in a loop does not spin) when the line refuses it. A write returns once the bytes
+// are handed on, not once they are on the wire: `backlog_us` gets how long the line is still
+// busy with the packets written before this one (a SYNC_WRITE just sent, say), which the
+// reply's deadline must add.
+bool send_packet(BusState& bus, const std::vector<std::uint8_t>& packet, std::int64_t timeout,
+                 std::int64_t& backlog_us)
 {
+    Line* line = bus.line;
     line->discard_input();
     const std::int64_t sent_at = monotonic_us();
-    if (line->write_all(packet.data(), packet.size()))
+    backlog_us = bus.line_busy_until_us > sent_at ? bus.line_busy_until_us - sent_at : 0;
+    if (line->write_all(packet.data(), packet.size())) {
+        bus.line_busy_until_us = sent_at + backlog_us +
+                                 wire_time_us(static_cast<int>(packet.size()), bus.bits_per_second);
         return true;
+    }
     sleep_until_us(sent_at + timeout);
     return false;
 }
@@ -150,12 +159,13 @@ int run_single_exchange(BusState& bus, const Exchange& exchange)
         reply_timeout_us(bus.bits_per_second, static_cast<int>(packet.size()), reply_bytes,
                          line->latency_ms(), line->is_usb_adapter());
 
-    if (!send_packet(line, packet, timeout))
+    std::int64_t backlog_us = 0;
+    if (!send_packet(bus, packet, timeout, backlog_us))
         return RESULT_TX_FAIL;
     if (!exchange.expect_reply)
         return RESULT_SENT;
 
-    const std::int64_t deadline = monotonic_us() + timeout;
+    const std::int64_t deadline = monotonic_us() + backlog_us + timeout;
     std::vector<std::uint8_t> received(RECEIVE_CAPACITY);
     std::vector<std::uint8_t> unstuffed;
     std::size_t filled = 0;
@@ -217,9 +227,11 @@ int run_group_exchange(BusState& bus, const Exchange& exchange)
         slot.data.clear();
     }
 
-    if (!send_packet(line, packet, timeout))
+    std::int64_t backlog_us = 0;
+    if (!send_packet(bus, packet, timeout, backlog_us))
         return RESULT_TX_FAIL;
-    const std::int64_t sent_at = monotonic_us();
+    // Counted from when the packet itself goes out, after what the line still carries.
+    const std::int64_t sent_at = monotonic_us() + backlog_us;
     std::int64_t deadline = sent_at + timeout;
     // A PING to all ends once the line has been quiet for longer than one more reply and its
     // return delay (and what the adapter adds) after the last reply; the first reply is
