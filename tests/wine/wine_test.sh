@@ -42,7 +42,8 @@ run_pair() {
   local win_status=$?
   ${BETWEEN_RUNS:-true}
   [ "$device" = $PORT ] && native_device=$LINE
-  (cd "$RUN" && KINETRON_DEVICE=$native_device "$NATIVE_BIN/$tool" "$@" </dev/null >native.raw 2>&1)
+  # Standard output is what must match: wine adds lines of its own to standard error.
+  (cd "$RUN" && KINETRON_DEVICE=$native_device "$NATIVE_BIN/$tool" "$@" </dev/null >native.raw 2>native.err)
   local native_status=$?
   # Measured milliseconds differ from run to run.
   sed -e 's/\r$//' -e 's/\[ *[0-9]*ms\]/[ms]/g' "$RUN/win.raw" >"$RUN/win.out"
