@@ -112,3 +112,51 @@ bool in_range(int value, int lo, int hi)
     return static_cast<unsigned>(value) - static_cast<unsigned>(lo) <=
            static_cast<unsigned>(hi) - static_cast<unsigned>(lo);
 }
+
+/* Digits at *p as a number (saturating above INT_MAX), moving *p past them; false when *p
+ * holds no digit. */
+static bool take_digits(const char** p, long* value)
+{
+    if (!(**p >= '0' && **p <= '9'))
+        return false;
+    *value = 0;
+    for (; **p >= '0' && **p <= '9'; ++*p)
+        *value = *value > INT_MAX / 10 ? INT_MAX : *value * 10 + (**p - '0');
+    return true;
+}
+
+int arg_id_list(const char* text, int highest, int* ids, int max, bool* repeated)
+{
+    int count = 0;
+    const char* p = text;
+    if (repeated != nullptr)
+        *repeated = false;
+    do {
+        long first = 0;
+        if (!take_digits(&p, &first))
+            return ID_LIST_MALFORMED;
+        long last = first;
+        if (*p == '-') {
+            ++p;
+            if (!take_digits(&p, &last))
+                return ID_LIST_MALFORMED;
+        }
+        if (*p != '\0' && *p != ',')
+            return ID_LIST_MALFORMED;
+        if (first > last || last > highest)
+            return ID_LIST_OUT_OF_RANGE;
+        for (long id = first; id <= last; ++id) {
+            bool seen = false;
+            for (int i = 0; i < count && !seen; ++i)
+                seen = ids[i] == id;
+            if (seen && repeated != nullptr)
+                *repeated = true;
+            if (seen)
+                continue;
+            if (count == max)
+                return ID_LIST_TOO_LONG;
+            ids[count++] = static_cast<int>(id);
+        }
+    } while (*p++ == ',');
+    return count;
+}

@@ -30,6 +30,13 @@ bool arg_answer_help(const char* word, const char* tool, const char* usage);
 /* The same for a tool that takes these words as its only argument. */
 bool arg_help_or_version(int argc, char** argv, const char* tool, const char* usage);
 
+/* What arg_id_list found wrong with a list of ids. */
+enum { ID_LIST_MALFORMED = -1, ID_LIST_OUT_OF_RANGE = -2, ID_LIST_TOO_LONG = -3 };
+/* Ids such as "1-6,9": ids 0..highest and ranges low-high of digits, joined by commas, stored
+ * in the order given (at most max of them). An id given again is stored once and sets
+ * *repeated (which may be NULL). The count stored, or one of the ID_LIST_ codes. */
+int arg_id_list(const char* text, int highest, int* ids, int max, bool* repeated);
+
 /* True when both texts are equal but for the case of ASCII letters. */
 bool same_text_ignoring_case(const char* a, const char* b);
 

@@ -78,9 +78,10 @@ const char* print_result(int value)
     return result_text;
 }
 
-void exit_if_line_gone(void)
+void exit_if_line_gone(void) { exit_if_code_says_gone(bus_result()); }
+
+void exit_if_code_says_gone(int code)
 {
-    const int code = bus_result();
     if (code != RESULT_TX_FAIL && code != RESULT_RX_FAIL)
         return;
     /* Whatever the tool printed so far leaves before the line on standard error. */

@@ -36,6 +36,9 @@ void watchdog_thread(void* unused);
  * the process with status 1; the terminal is restored on the way out. A time-out (5, 6, 7)
  * is an absent or silent servo, not a gone line, and returns like success. */
 void exit_if_line_gone(void);
+/* The same for a result code of the tool's own: a group read's code for one servo may say
+ * what the exchange's code does not. */
+void exit_if_code_says_gone(int code);
 
 /* Text of a result code as print_result shows it: "txF", "rxT", ..., "UNK". */
 const char* result_code_text(int code);

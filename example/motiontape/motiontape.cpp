@@ -7,6 +7,7 @@
 
 #include "arguments.h"
 #include "kinetron.h"
+#include "model_options.h"
 #include "motiontape.h"
 #include "registers.h"
 
@@ -21,41 +22,21 @@ static bool bad(const char* why, const char* what)
     return false;
 }
 
-// "1-6,9": single ids and ranges, in the order given; each id once.
+// "1-6,9": single ids and ranges, in the order given, the columns of the recording.
 static bool parse_ids(const char* text)
 {
-    const char* p = text;
-    while (*p) {
-        char* end = nullptr;
-        long first = std::strtol(p, &end, 10);
-        long last = first;
-        if (end == p || *p < '0' || *p > '9')
-            return bad("IDS is a list such as 1-6,9", text);
-        p = end;
-        if (*p == '-') {
-            ++p;
-            if (*p < '0' || *p > '9')
-                return bad("IDS is a list such as 1-6,9", text);
-            last = std::strtol(p, &end, 10);
-            p = end;
-        }
-        if (first > last || last > ID_HIGHEST_SERVO)
-            return bad("ids lie from 0 to 253, a range from low to high", text);
-        for (long id = first; id <= last; ++id) {
-            if (settings.idCount == CHAIN_SERVOS_MAX)
-                return bad("one group read takes at most 253 servos", text);
-            for (int i = 0; i < settings.idCount; ++i) {
-                if (settings.ids[i] == id)
-                    return bad("an id is listed twice", text);
-            }
-            settings.ids[settings.idCount++] = static_cast<int>(id);
-        }
-        if (*p == ',' && p[1] != '\0')
-            ++p;
-        else if (*p != '\0')
-            return bad("IDS is a list such as 1-6,9", text);
+    bool repeated = false;
+    settings.idCount =
+        arg_id_list(text, ID_HIGHEST_SERVO, settings.ids, CHAIN_SERVOS_MAX, &repeated);
+    switch (settings.idCount) {
+    case ID_LIST_MALFORMED:
+        return bad("IDS is a list such as 1-6,9", text);
+    case ID_LIST_OUT_OF_RANGE:
+        return bad("ids lie from 0 to 253, a range from low to high", text);
+    case ID_LIST_TOO_LONG:
+        return bad("one group read takes at most 253 servos", text);
     }
-    return settings.idCount > 0 || bad("IDS is a list such as 1-6,9", text);
+    return !repeated || bad("an id is listed twice", text);
 }
 
 static bool whole_number(const char* text, int lo, int hi, int* value)
@@ -66,7 +47,7 @@ static bool whole_number(const char* text, int lo, int hi, int* value)
     return in_range(*value, lo, hi);
 }
 
-// The options after the positional arguments; record and play take different ones.
+// The options after the positional arguments: play's --speed and --loop.
 static bool parse_options(int argc, char** argv, int k, bool record)
 {
     for (; k < argc; k += 2) {
@@ -74,13 +55,7 @@ static bool parse_options(int argc, char** argv, int k, bool record)
         if (k + 1 >= argc)
             return bad("an option needs a value", option);
         const char* value = argv[k + 1];
-        if (std::strcmp(option, "--bps") == 0) {
-            if (!whole_number(value, 1, 100000000, &settings.bps))
-                return bad("--bps takes bits per second", value);
-        } else if (record && std::strcmp(option, "--protocol") == 0) {
-            if (!whole_number(value, 1, 2, &settings.protocol))
-                return bad("--protocol is 1 or 2", value);
-        } else if (!record && std::strcmp(option, "--speed") == 0) {
+        if (!record && std::strcmp(option, "--speed") == 0) {
             char* end = nullptr;
             settings.speed = std::strtod(value, &end);
             if (end == value || *end != '\0' || !(settings.speed > 0.0) ||
@@ -96,22 +71,33 @@ static bool parse_options(int argc, char** argv, int k, bool record)
     return true;
 }
 
-static bool parse_arguments(int argc, char** argv)
+// The command line; --bps and --protocol may stand anywhere and are taken out first, so that
+// main finds the mode at argv[1].
+static bool parse_arguments(int* argc, char** argv)
 {
-    if (argc < 3) {
+    ModelOptions options;
+    if (!take_model_options(argc, argv, TAKES_BPS | TAKES_PROTOCOL, "motiontape", &options))
+        return false;
+    if (*argc < 3) {
         std::fprintf(stderr, "motiontape: record or play, and a file, are needed\n");
         return false;
     }
     settings.fileName = argv[2];
     settings.speed = 1.0;
     settings.loops = 1;
+    settings.bps = options.bps_count > 0 ? options.bps[0] : 0;
+    settings.protocol = options.protocol;
     if (std::strcmp(argv[1], "record") == 0) {
-        if (argc < 4 || std::strncmp(argv[3], "--", 2) == 0)
+        if (*argc < 4 || std::strncmp(argv[3], "--", 2) == 0)
             return bad("record needs the servos' ids", argv[2]);
-        return parse_ids(argv[3]) && parse_options(argc, argv, 4, true);
+        return parse_ids(argv[3]) && parse_options(*argc, argv, 4, true);
     }
-    if (std::strcmp(argv[1], "play") == 0)
-        return parse_options(argc, argv, 3, false);
+    if (std::strcmp(argv[1], "play") == 0) {
+        // Play takes the protocol from the file's comment line.
+        if (options.protocol != 0)
+            return bad("unknown option", "--protocol");
+        return parse_options(*argc, argv, 3, false);
+    }
     return bad("the mode is record or play", argv[1]);
 }
 
@@ -132,7 +118,7 @@ int main(int argc, char** argv)
         return 0;
     std::printf("%s", USAGE);
     std::fflush(stdout);
-    if (!parse_arguments(argc, argv))
+    if (!parse_arguments(&argc, argv))
         return 1;
     int status = std::strcmp(argv[1], "record") == 0 ? run_record(settings) : run_play(settings);
     bus_close();

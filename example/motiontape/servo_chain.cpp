@@ -84,11 +84,7 @@ void chain_exit_if_gone(int code)
     if (!is_gone(code))
         return;
     status_clear();
-    exit_if_line_gone();
-    // A group read's own code for one servo may say what the exchange's code does not.
-    std::fflush(stdout);
-    std::fprintf(stderr, "%s: the line to the servos is gone\n", kinetron_device());
-    std::exit(1);
+    exit_if_code_says_gone(code);
 }
 
 int chain_ping(const int* wanted, int count, int protocol, int* missing, int* missingCount)

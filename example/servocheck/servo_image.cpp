@@ -5,10 +5,10 @@
 #include <cstring>
 
 #include "bus_tools.h"
+#include "model_reads.h"
 #include "registers.h"
 #include "servo_health.h"
 
-static const int TABLE_TRIES = READ_TRIES_MAX; // as the tools' reads with retry
 static const int PING_TRIES = 3;
 // A try of one part may take this long: ten of them stay well inside the watchdog's second.
 static const int TRY_BUDGET_MS = 80;
@@ -56,14 +56,9 @@ static int part_bytes(int protocol)
 // One part of the table with its tries, watched; false without a good reply.
 static bool read_part(int id, int address, int count, ServoImage* image)
 {
-    watched_exchange_begin();
-    bool read = false;
-    for (int tries = 0; tries < TABLE_TRIES && !read; ++tries) {
-        image->code = bus_read(image->protocol, id, address, count, image->bytes + address);
-        exit_if_line_gone();
-        read = image->code == RESULT_SUCCESS;
-    }
-    watched_exchange_end();
+    const bool read = read_bytes_retry(image->protocol, id, address, count, image->bytes + address);
+    exit_if_line_gone();
+    image->code = bus_result();
     image->status = read ? kinetron_last_status() : -1;
     return read;
 }
@@ -128,18 +123,9 @@ double image_units(const ServoImage& image, const char* name)
 
 bool read_register(int protocol, int id, const kinetron_register* reg, long long* value)
 {
-    unsigned char bytes[4];
-    watched_exchange_begin();
-    int code = RESULT_SENT;
-    for (int tries = 0; tries < TABLE_TRIES && code != RESULT_SUCCESS; ++tries) {
-        code = bus_read(protocol, id, reg->address, reg->size, bytes);
-        exit_if_line_gone();
-    }
-    watched_exchange_end();
-    if (code != RESULT_SUCCESS)
-        return false;
-    *value = kinetron_register_decode(reg, bytes);
-    return true;
+    const bool read = read_register_retry(protocol, id, reg, value);
+    exit_if_line_gone();
+    return read;
 }
 
 int write_register(int protocol, int id, const kinetron_register* reg, long long value)

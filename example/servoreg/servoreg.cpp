@@ -403,36 +403,6 @@ static int write_register(const Servo& servo, const char* name, const char* text
 
 // ---- watching ------------------------------------------------------------------------
 
-// Ids such as "1-6,9" in the order given, each once; false on anything else.
-static bool parse_ids(const char* text, std::vector<int>* ids)
-{
-    std::string list(text);
-    std::size_t at = 0;
-    while (at <= list.size()) {
-        std::size_t comma = list.find(',', at);
-        std::string item = list.substr(at, comma == std::string::npos ? comma : comma - at);
-        std::size_t dash = item.find('-', 1);
-        std::string low = item.substr(0, dash);
-        std::string high = dash == std::string::npos ? low : item.substr(dash + 1);
-        if (!arg_is_number(low.c_str()) || !arg_is_number(high.c_str()))
-            return false;
-        int first = arg_to_int(low.c_str()), last = arg_to_int(high.c_str());
-        if (!in_range(first, 0, ID_HIGHEST_SERVO) || !in_range(last, first, ID_HIGHEST_SERVO))
-            return false;
-        for (int id = first; id <= last; ++id) {
-            bool seen = false;
-            for (int other : *ids)
-                seen = seen || other == id;
-            if (!seen)
-                ids->push_back(id);
-        }
-        if (comma == std::string::npos)
-            break;
-        at = comma + 1;
-    }
-    return !ids->empty();
-}
-
 // exit_if_line_gone for the live row: the row is ended first, so that the line saying why
 // stands on a row of its own.
 static void end_if_line_gone()
@@ -628,11 +598,15 @@ static bool check_arguments(int argc, char** argv, bool watching, int* id, std::
             std::fprintf(stderr, "servoreg: watch wants the ids to watch, such as 1-6,9\n");
             return false;
         }
-        if (!parse_ids(argv[2], ids)) {
+        int list[ID_HIGHEST_SERVO + 1];
+        const int count =
+            arg_id_list(argv[2], ID_HIGHEST_SERVO, list, ID_HIGHEST_SERVO + 1, nullptr);
+        if (count <= 0) {
             std::fprintf(stderr, "servoreg: bad id list '%s' (ids 0..253, such as 1-6,9)\n",
                          argv[2]);
             return false;
         }
+        ids->assign(list, list + count);
         return true;
     }
     if (options.csv) {

@@ -236,6 +236,39 @@ TEST(Arguments, ModelOptionsStandAnywhereAndLeaveThePositionalWords)
         EXPECT_EQ(options_taken(c.line, c.takes), c.taken) << c.line;
 }
 
+TEST(Arguments, IdListsKeepTheirOrderAndEachIdOnce)
+{
+    const struct {
+        const char* text;
+        int result; // count, or an ID_LIST_ code
+        const char* ids;
+        bool repeated;
+    } cases[] = {
+        {"3,1-2,9", 4, "3 1 2 9 ", false},
+        {"1-3,2", 3, "1 2 3 ", true},
+        {"253", 1, "253 ", false},
+        {"0-254", ID_LIST_OUT_OF_RANGE, "", false},
+        {"5-4", ID_LIST_OUT_OF_RANGE, "", false},
+        {"", ID_LIST_MALFORMED, "", false},
+        {"1-3,", ID_LIST_MALFORMED, "", false},
+        {" 5", ID_LIST_MALFORMED, "", false},
+        {"2x", ID_LIST_MALFORMED, "", false},
+        {"1-4", ID_LIST_TOO_LONG, "", false},
+    };
+    for (const auto& c : cases) {
+        int ids[3 + 1] = {};
+        bool repeated = false;
+        const int max = std::string(c.text) == "1-4" ? 3 : 4;
+        const int result = arg_id_list(c.text, 253, ids, max, &repeated);
+        std::string got;
+        for (int i = 0; i < result; ++i)
+            got += std::to_string(ids[i]) + " ";
+        EXPECT_EQ(result, c.result) << c.text;
+        EXPECT_EQ(got, c.ids) << c.text;
+        EXPECT_EQ(repeated, c.repeated) << c.text;
+    }
+}
+
 TEST(Arguments, RangesCompareAsUnsigned)
 {
     EXPECT_TRUE(in_range(0, 0, 255));
