@@ -46,8 +46,10 @@ TEST(LostDevice, LoopingToolsStopWhenTheLineIsGone)
         PtySession s;
         ASSERT_TRUE(s.start(row.args, {sim.env()}));
         ASSERT_TRUE(s.wait_for_count(row.running, row.count, 20000)) << s.output();
-        end_device(sim, SIGKILL);
+        // Marked before the kill: a quick tool may say the line is gone before the kill
+        // returns.
         std::size_t gone = s.mark();
+        end_device(sim, SIGKILL);
         EXPECT_EQ(s.wait_exit(), 1) << s.output_since(gone);
         std::string after = s.output_since(gone);
         EXPECT_NE(after.find(sim.device() + ": the line to the servos is gone\n"),

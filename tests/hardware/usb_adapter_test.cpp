@@ -174,8 +174,8 @@ TEST_F(UsbAdapterTest, PulledOutWhileAToolRuns)
         PtySession s;
         ASSERT_TRUE(s.start(tool, {NO_DEVICE}));
         ASSERT_TRUE(s.wait_for_count(rec ? "\n|[" : "\n|", 31)) << s.output();
+        const std::size_t gone = s.mark(); // before: the tool may answer at once
         usb->pull_out(1);
-        const std::size_t gone = s.mark();
         EXPECT_TRUE(s.wait_for("/dev/ttyUSB1: the line to the servos is gone", 10000, gone))
             << s.output_since(gone);
         EXPECT_EQ(s.wait_exit(), 1) << s.output_since(gone);
